@@ -1,0 +1,37 @@
+// Start-up: COM (Windows only), the application and its title, the window,
+// the message loop. The program reads no command line.
+#include "db/ServerBrowser.h"
+#include "ui/UntMain.h"
+#include "ui/WindowLook.h"
+
+#include <QApplication>
+
+#ifdef _WIN32
+#include <objbase.h>
+#endif
+
+int main(int, char** argv)
+{
+#ifdef _WIN32
+    // The data access and the server browser expect a single-threaded apartment.
+    const bool comReady = SUCCEEDED(CoInitialize(nullptr));
+#endif
+    int rc = 0;
+    {
+        int qtArgc = 1;  // Qt sees the program name only
+        char* qtArgv[] = {argv[0], nullptr};
+        QApplication application(qtArgc, qtArgv);
+        ui::setUpApplicationLook();
+        QApplication::setApplicationDisplayName(QStringLiteral("SQL SERVER日志清理工具"));
+
+        TFrmMain FrmMain(db::ServerBrowser::network());
+        FrmMain.show();
+        rc = application.exec();
+    }
+#ifdef _WIN32
+    // After the window and what it owns are gone.
+    if (comReady)
+        CoUninitialize();
+#endif
+    return rc;
+}

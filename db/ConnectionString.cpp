@@ -1,0 +1,287 @@
+#include "ConnectionString.h"
+
+#include "Errors.h"
+#include "Text.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace db {
+
+namespace {
+
+// Blanks that OLE DB drops around unquoted keywords and values.
+bool isBlank(char16_t c)
+{
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f';
+}
+
+std::u16string trimBlanks(std::u16string_view text)
+{
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && isBlank(text[first]))
+        ++first;
+    while (last > first && isBlank(text[last - 1]))
+        --last;
+    return std::u16string(text.substr(first, last - first));
+}
+
+// What OLE DB answers for text it cannot read (the details are for us only).
+[[noreturn]] void malformed(std::u16string_view)
+{
+    throw EDatabaseError(u"Format of the initialization string does not conform to the OLE DB specification");
+}
+
+bool contains(const std::u16string& text, char16_t c) { return text.find(c) != std::u16string::npos; }
+
+} // namespace
+
+namespace connstr {
+
+std::u16string quoteValue(const std::u16string& value)
+{
+    const bool needsQuotes = contains(value, u';') || contains(value, u'"') || contains(value, u'\'') ||
+                             contains(value, u'=') ||
+                             (!value.empty() && (isBlank(value.front()) || isBlank(value.back())));
+    if (!needsQuotes)
+        return value;
+    // Prefer a delimiter that does not occur in the value; when both occur,
+    // double quotes with the inner ones doubled.
+    const char16_t quote = (contains(value, u'"') && !contains(value, u'\'')) ? u'\'' : u'"';
+    std::u16string out(1, quote);
+    for (char16_t c : value) {
+        out += c;
+        if (c == quote)
+            out += quote;
+    }
+    out += quote;
+    return out;
+}
+
+std::u16string compose(const ConnectionPairs& pairs)
+{
+    std::u16string out;
+    for (const auto& [key, value] : pairs) {
+        if (!out.empty())
+            out += u';';
+        for (char16_t c : key) {
+            out += c;
+            if (c == u'=')
+                out += u'=';
+        }
+        out += u'=';
+        out += quoteValue(value);
+    }
+    return out;
+}
+
+ConnectionPairs parse(const std::u16string& text)
+{
+    ConnectionPairs pairs;
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    while (i < n) {
+        while (i < n && (isBlank(text[i]) || text[i] == u';'))
+            ++i;
+        if (i >= n)
+            break;
+
+        // Keyword: up to a '=' that is not doubled.
+        std::u16string key;
+        bool sawEquals = false;
+        while (i < n) {
+            if (text[i] == u'=') {
+                if (i + 1 < n && text[i + 1] == u'=') {
+                    key += u'=';
+                    i += 2;
+                    continue;
+                }
+                sawEquals = true;
+                ++i;
+                break;
+            }
+            if (text[i] == u';')
+                break;
+            key += text[i++];
+        }
+        if (!sawEquals)
+            malformed(u"keyword '" + trimBlanks(key) + u"' has no value");
+        key = trimBlanks(key);
+        if (key.empty())
+            malformed(u"a value has no keyword");
+
+        // Value: quoted, or up to the next ';'.
+        while (i < n && isBlank(text[i]))
+            ++i;
+        std::u16string value;
+        if (i < n && (text[i] == u'"' || text[i] == u'\'')) {
+            const char16_t quote = text[i++];
+            bool closed = false;
+            while (i < n) {
+                if (text[i] == quote) {
+                    if (i + 1 < n && text[i + 1] == quote) {
+                        value += quote;
+                        i += 2;
+                        continue;
+                    }
+                    closed = true;
+                    ++i;
+                    break;
+                }
+                value += text[i++];
+            }
+            if (!closed)
+                malformed(u"the value of '" + key + u"' has no closing quote");
+            while (i < n && isBlank(text[i]))
+                ++i;
+            if (i < n && text[i] != u';')
+                malformed(u"text after the quoted value of '" + key + u"'");
+        } else {
+            const std::size_t start = i;
+            while (i < n && text[i] != u';')
+                ++i;
+            value = trimBlanks(std::u16string_view(text).substr(start, i - start));
+        }
+        pairs.emplace_back(std::move(key), std::move(value));
+    }
+    return pairs;
+}
+
+std::u16string odbcValue(const std::u16string& value, BraceStyle style)
+{
+    const bool needsBraces = contains(value, u';') || contains(value, u'{') || contains(value, u'}') ||
+                             (!value.empty() && (isBlank(value.front()) || isBlank(value.back())));
+    if (!needsBraces)
+        return value;
+    std::u16string out = u"{";
+    if (style == BraceStyle::FreeTds13) {
+        // Read up to the first "};": such a value cannot be passed, and a
+        // closing brace is always followed by ';' (see toOdbcConnectionString).
+        if (value.find(u"};") != std::u16string::npos)
+            throw EDatabaseError(u"The connection string value \"" + value +
+                                 u"\" cannot be passed to this version of the FreeTDS driver");
+        out += value;
+    } else {
+        for (char16_t c : value) {
+            out += c;
+            if (c == u'}')
+                out += u'}';
+        }
+    }
+    out += u'}';
+    return out;
+}
+
+} // namespace connstr
+
+std::u16string connectionText(const std::u16string& server, const std::u16string& database,
+                              const std::u16string& uid, const std::u16string& pwd)
+{
+    return connstr::compose({{u"provider", u"sqloledb"},
+                             {u"Server", server},
+                             {u"DataBase", database},
+                             {u"Uid", uid},
+                             {u"Pwd", pwd}});
+}
+
+namespace {
+
+enum class Key { Provider, Server, Database, Uid, Pwd, Ignored };
+
+std::optional<Key> keyOf(const std::u16string& keyword)
+{
+    struct Name {
+        std::u16string_view name;
+        Key key;
+    };
+    // sqloledb's keywords and their usual synonyms.
+    static constexpr Name names[] = {
+        {u"Provider", Key::Provider},        {u"Server", Key::Server},
+        {u"Data Source", Key::Server},       {u"Address", Key::Server},
+        {u"Addr", Key::Server},              {u"Network Address", Key::Server},
+        {u"Database", Key::Database},        {u"Initial Catalog", Key::Database},
+        {u"Uid", Key::Uid},                  {u"User ID", Key::Uid},
+        {u"Pwd", Key::Pwd},                  {u"Password", Key::Pwd},
+        {u"Persist Security Info", Key::Ignored},
+    };
+    for (const Name& n : names) {
+        if (SameText(keyword, n.name))
+            return n.key;
+    }
+    return std::nullopt;
+}
+
+bool isPort(std::u16string_view text)
+{
+    if (text.empty() || text.size() > 5)
+        return false;
+    long value = 0;
+    for (char16_t c : text) {
+        if (c < u'0' || c > u'9')
+            return false;
+        value = value * 10 + (c - u'0');
+    }
+    return value > 0 && value <= 65535;
+}
+
+} // namespace
+
+std::u16string toOdbcConnectionString(const std::u16string& oledbText, const OdbcDriver& driver)
+{
+    std::optional<std::u16string> provider;
+    std::u16string server, database, uid, pwd;
+    for (const auto& [keyword, value] : connstr::parse(oledbText)) {
+        const std::optional<Key> key = keyOf(keyword);
+        if (!key)
+            throw EDatabaseError(u"Unknown connection string keyword '" + keyword + u"'");
+        switch (*key) {
+        case Key::Provider:
+            if (!provider)  // OLE DB: the first Provider counts, for the others the last
+                provider = value;
+            break;
+        case Key::Server: server = value; break;
+        case Key::Database: database = value; break;
+        case Key::Uid: uid = value; break;
+        case Key::Pwd: pwd = value; break;
+        case Key::Ignored: break;
+        }
+    }
+    if (!provider || !(SameText(*provider, u"sqloledb") || SameText(*provider, u"sqloledb.1")))
+        throw EDatabaseError(u"Provider cannot be found. It may not be properly installed");
+
+    // "host,port" names the port; "host\instance" is resolved by the driver
+    // through the server's UDP 1434; a plain host means the default port.
+    std::u16string host = server;
+    std::u16string port;
+    if (const auto comma = server.rfind(u','); comma != std::u16string::npos &&
+                                               isPort(trimBlanks(std::u16string_view(server).substr(comma + 1)))) {
+        host = trimBlanks(std::u16string_view(server).substr(0, comma));
+        port = trimBlanks(std::u16string_view(server).substr(comma + 1));
+        if (const auto slash = host.find(u'\\'); slash != std::u16string::npos)
+            host.erase(slash);  // a port given wins over the instance look-up
+    } else if (server.find(u'\\') == std::u16string::npos) {
+        port = u"1433";
+    }
+    if (SameText(host, u"(local)") || host == u".")
+        host = u"127.0.0.1";
+
+    const BraceStyle style = driver.braces;
+    // Driver first: the driver manager reads only that, and FreeTDS before
+    // 1.4 would misread what follows a braced value it does not understand.
+    // Every pair ends in ';', so that a braced value is always closed by "};".
+    std::u16string out = u"Driver=" + connstr::odbcValue(driver.driver, style) + u";";
+    out += u"Server=" + connstr::odbcValue(host, style) + u";";
+    if (!port.empty())
+        out += u"Port=" + port + u";";
+    out += u"Database=" + connstr::odbcValue(database, style) + u";";
+    out += u"UID=" + connstr::odbcValue(uid, style) + u";";
+    out += u"PWD=" + connstr::odbcValue(pwd, style) + u";";
+    // SQL Server 2000 speaks TDS 7.1 at most, and so does the sandbox; fixing
+    // it spares the 7.4 attempt of "auto". UTF-8 as the driver's client
+    // character set lets any Unicode through the wide API.
+    out += u"TDS_Version=7.1;ClientCharset=UTF-8;";
+    return out;
+}
+
+} // namespace db

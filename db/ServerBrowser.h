@@ -1,0 +1,104 @@
+// Server discovery: asks the SQL Server Browser services (UDP 1434) which
+// instances there are and lists them the way SQL Server's tools do.
+//
+// The main window fills its server list like this, dropping every error:
+//
+//     try {
+//         const db::TSqlServerLocator locator(browser);
+//         const db::TNameList names = locator.ListAvailableSQLServers();
+//         for (int i = 1; i <= names.Count(); ++i)
+//             combo->addItem(toQString(names.Item(i)));
+//     } catch (...) {}
+#pragma once
+
+#include "db/DiscoveryProtocol.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace db {
+
+struct DiscoveredServer {
+    std::u16string name;          // as listed: "HOST" or "HOST\INSTANCE"
+    ssrp::InstanceRecord record;  // from the first answer that named it
+};
+
+struct BrowseResult {
+    std::vector<DiscoveredServer> servers; // first arrival first, each name once
+    int answers = 0;  // well-formed answers received
+    int rejected = 0; // datagrams skipped as malformed, truncated or oversized
+
+    std::vector<std::u16string> names() const;
+};
+
+// Where to ask, and for how long. Two kinds only, so a test can never send to
+// anything but the loopback ports it names.
+class ServerBrowser {
+public:
+    static constexpr std::chrono::milliseconds DefaultWindow{500};
+    // What a whole browse() may take, however long the window is set...
+    static constexpr std::chrono::milliseconds TotalBound{1000};
+    // ...so the window stops short of it, leaving time to set up the socket
+    // and to wake up after the deadline.
+    static constexpr std::chrono::milliseconds MaxWindow{990};
+
+    // CLNT_BCAST_EX to UDP 1434 on 255.255.255.255 and on the broadcast
+    // address of every IPv4 interface, CLNT_UCAST_EX to 127.0.0.1:1434 for
+    // this machine's own instances.
+    static ServerBrowser network();
+    // CLNT_UCAST_EX to 127.0.0.1 on each of these ports, nothing else; the
+    // socket is not even allowed to broadcast. No ports: browse() returns
+    // at once with nothing.
+    static ServerBrowser loopback(std::vector<std::uint16_t> ports);
+
+    // How long to collect answers; clamped to [0, MaxWindow].
+    ServerBrowser& setWindow(std::chrono::milliseconds window);
+    std::chrono::milliseconds window() const { return window_; }
+    bool broadcasts() const { return scope_ == Scope::Network; }
+
+    // Sends the requests (failed sends are ignored: an interface may have
+    // gone, a network may be unreachable) and collects answers until the
+    // window closes, counted from the call. Throws EDatabaseError only when
+    // no UDP socket can be had; an error while waiting ends the collection
+    // early with what has arrived.
+    BrowseResult browse() const;
+
+private:
+    enum class Scope { Network, Loopback };
+    ServerBrowser(Scope scope, std::vector<std::uint16_t> ports);
+
+    Scope scope_;
+    std::vector<std::uint16_t> ports_;
+    std::chrono::milliseconds window_ = DefaultWindow;
+};
+
+// The names found by one discovery, indexed from 1 like the automation
+// collections the tool was first written against.
+class TNameList {
+public:
+    explicit TNameList(std::vector<std::u16string> names) : names_(std::move(names)) {}
+
+    int Count() const { return static_cast<int>(names_.size()); }
+    // Throws EDatabaseError "List index out of bounds (<i>)" outside 1..Count().
+    std::u16string Item(int index) const;
+
+private:
+    std::vector<std::u16string> names_;
+};
+
+// The application object of discovery: built from where to ask, asked once.
+class TSqlServerLocator {
+public:
+    explicit TSqlServerLocator(ServerBrowser browser) : browser_(std::move(browser)) {}
+
+    // Blocks for the browser's window (under a second). Throws
+    // EDatabaseError if discovery cannot run at all.
+    TNameList ListAvailableSQLServers() const;
+
+private:
+    ServerBrowser browser_;
+};
+
+} // namespace db

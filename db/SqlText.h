@@ -1,0 +1,37 @@
+// Every SQL text the tool sends is built here, so that names reach the
+// server as exactly the names they are.
+#pragma once
+
+#include <string>
+
+namespace db::sql {
+
+// A name with trailing blanks dropped (SQL Server ignores them in comparisons;
+// names from sysfiles come blank-padded).
+std::u16string stripTrailingBlanks(const std::u16string& name);
+
+// True for a T-SQL reserved keyword of SQL Server 2000 (case-insensitive).
+bool isReservedWord(const std::u16string& word);
+
+// True when the name can go into SQL as it is: ASCII letters, digits and '_',
+// not starting with a digit, not a reserved word (trailing blanks ignored).
+bool isOrdinaryName(const std::u16string& name);
+
+// The name as an identifier: as it is when ordinary, else "[...]" with ']'
+// doubled. Trailing blanks dropped in both cases.
+std::u16string ident(const std::u16string& name);
+
+// The name as a string literal: '...' with '\'' doubled, N'...' when it holds
+// characters outside ASCII. Trailing blanks dropped.
+std::u16string literal(const std::u16string& name);
+
+// The tool's statements.
+std::u16string useDatabase(const std::u16string& database);
+std::u16string selectDatabases();
+std::u16string selectSecondaryFiles();
+std::u16string selectFileByName(const std::u16string& fileName);
+std::u16string setTruncLogOnCheckpoint(const std::u16string& database, bool on);
+// An empty file name stays empty, and the server answers with a syntax error.
+std::u16string truncateAndShrink(const std::u16string& database, const std::u16string& fileName);
+
+} // namespace db::sql

@@ -1,0 +1,166 @@
+#include "Text.h"
+
+#include <cstdint>
+
+namespace db {
+
+namespace {
+
+constexpr char32_t Replacement = 0xFFFD;
+
+void appendUtf8(std::string& out, char32_t cp)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+void appendUtf16(std::u16string& out, char32_t cp)
+{
+    if (cp < 0x10000) {
+        out += static_cast<char16_t>(cp);
+    } else {
+        cp -= 0x10000;
+        out += static_cast<char16_t>(0xD800 + (cp >> 10));
+        out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    }
+}
+
+bool isHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool isLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// Simple case folding to lower case for the ranges column names and
+// keywords can plausibly use.
+char16_t foldCase(char16_t c)
+{
+    if (c >= u'A' && c <= u'Z')
+        return static_cast<char16_t>(c + 32);
+    if (c < 0x80)
+        return c;
+    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7))  // Latin-1 capitals
+        return static_cast<char16_t>(c + 32);
+    if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149) {
+        // Latin Extended-A alternates capital/small, with an offset in 0x139..0x148 and 0x179..0x17E.
+        const bool shifted = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+        const bool capital = shifted ? (c % 2 == 1) : (c % 2 == 0);
+        if (c == 0x178)
+            return 0xFF;
+        return capital ? static_cast<char16_t>(c + 1) : c;
+    }
+    if (c >= 0x391 && c <= 0x3AB && c != 0x3A2)  // Greek capitals
+        return static_cast<char16_t>(c + 32);
+    if (c >= 0x410 && c <= 0x42F)  // Cyrillic capitals
+        return static_cast<char16_t>(c + 32);
+    if (c >= 0x400 && c <= 0x40F)
+        return static_cast<char16_t>(c + 80);
+    if (c >= 0xFF21 && c <= 0xFF3A)  // full-width Latin capitals
+        return static_cast<char16_t>(c + 32);
+    return c;
+}
+
+} // namespace
+
+std::string toUtf8(std::u16string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (isHighSurrogate(c) && i + 1 < text.size() && isLowSurrogate(text[i + 1])) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (isHighSurrogate(c) || isLowSurrogate(c)) {
+            c = Replacement;
+        }
+        appendUtf8(out, c);
+    }
+    return out;
+}
+
+std::u16string fromUtf8(std::string_view text)
+{
+    std::u16string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        int extra = 0;
+        char32_t cp = 0;
+        char32_t minimum = 0;
+        if (lead < 0x80) {
+            cp = lead;
+        } else if ((lead & 0xE0) == 0xC0) {
+            extra = 1, cp = lead & 0x1Fu, minimum = 0x80;
+        } else if ((lead & 0xF0) == 0xE0) {
+            extra = 2, cp = lead & 0x0Fu, minimum = 0x800;
+        } else if ((lead & 0xF8) == 0xF0) {
+            extra = 3, cp = lead & 0x07u, minimum = 0x10000;
+        } else {
+            out += static_cast<char16_t>(Replacement);
+            ++i;
+            continue;
+        }
+        std::size_t j = i + 1;
+        bool ok = true;
+        for (int k = 0; k < extra; ++k, ++j) {
+            if (j >= text.size() || (static_cast<unsigned char>(text[j]) & 0xC0) != 0x80) {
+                ok = false;
+                break;
+            }
+            cp = (cp << 6) | (static_cast<unsigned char>(text[j]) & 0x3Fu);
+        }
+        if (!ok || cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            out += static_cast<char16_t>(Replacement);
+            i = j;  // resume at the byte that broke the sequence
+            continue;
+        }
+        appendUtf16(out, cp);
+        i = j;
+    }
+    return out;
+}
+
+std::u16string Trim(const std::u16string& text)
+{
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && text[first] <= 32)
+        ++first;
+    while (last > first && text[last - 1] <= 32)
+        --last;
+    return text.substr(first, last - first);
+}
+
+bool SameText(std::u16string_view a, std::u16string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (foldCase(a[i]) != foldCase(b[i]))
+            return false;
+    }
+    return true;
+}
+
+std::u16string asciiToUtf16(std::string_view text)
+{
+    std::u16string out;
+    out.reserve(text.size());
+    for (char c : text)
+        out += static_cast<char16_t>(static_cast<unsigned char>(c));
+    return out;
+}
+
+} // namespace db

@@ -1,0 +1,45 @@
+// The two messages before a session exists: PRELOGIN and LOGIN7.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace sandbox::tds {
+
+struct PreloginRequest {
+    bool askedMars = false;
+    std::uint8_t encryption = 0;
+};
+
+// nullopt: the option table is malformed.
+std::optional<PreloginRequest> parsePrelogin(std::span<const std::uint8_t> payload);
+// VERSION 8.00.2039, ENCRYPTION not supported, INSTOPT 0, an empty THREADID,
+// and MARS off when the client asked about it.
+std::vector<std::uint8_t> preloginReply(const PreloginRequest& request);
+
+struct Login7 {
+    std::uint32_t tdsVersion = 0;
+    std::uint32_t packetSize = 0;
+    std::u16string hostName;
+    std::u16string userName;
+    std::u16string password;  // decoded
+    std::u16string appName;
+    std::u16string serverName;
+    std::u16string libraryName;
+    std::u16string language;
+    std::u16string database;
+    bool integratedSecurity = false;
+};
+
+// Reads the fixed part and every offset/length pair; nullopt when it is too
+// short or a field points outside the record. Works for the 7.0..7.4 layouts.
+std::optional<Login7> parseLogin7(std::span<const std::uint8_t> payload);
+
+// Clients scramble the password: nibbles swapped, then XOR 0xA5 (byte-wise).
+std::u16string decodePassword(std::span<const std::uint8_t> scrambled);
+std::vector<std::uint8_t> encodePassword(std::u16string_view password);
+
+} // namespace sandbox::tds

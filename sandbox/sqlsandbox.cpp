@@ -1,0 +1,285 @@
+// sqlsandbox: a stand-alone SQL Server 2000 look-alike for demos and manual tests.
+#include "sandbox/ResolutionResponder.h"
+#include "sandbox/Server.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <cctype>
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <optional>
+#include <regex>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int UsageError = 2;
+
+const char* const Usage = R"(Usage: sqlsandbox [options]
+
+A TDS 7.1 server that answers like Microsoft SQL Server 2000 (8.00.2039),
+for tests and demonstrations. Log in as "sa" with the configured password.
+
+Options:
+  --port N              TCP port to listen on (default 1433; 0 = any free port)
+  --browser-port N      UDP port of the SQL Server Browser stand-in
+                        (default 1434; 0 = off)
+  --bind ADDRESS        numeric address to listen on (default 127.0.0.1)
+  --password TEXT       the sa password (default "sandbox")
+  --catalog FILE        databases and files from a JSON catalog
+                        (default: built-in demo catalog)
+  --transcript FILE     append every SQL batch received to FILE
+  --host-name NAME      server name in messages and Browser answers
+                        (default: this machine's host name, upper-case)
+  --instance NAME       instance name the Browser stand-in announces
+                        (default MSSQLSERVER)
+  --fault-error 'REGEX=NUMBER:SEVERITY:TEXT'
+                        statements matching REGEX fail with that message
+  --fault-delay 'REGEX=MILLISECONDS'
+                        statements matching REGEX wait first (a client
+                        time-out cancels them)
+  --fault-drop 'REGEX'  statements matching REGEX drop the connection
+  --refuse-logins       refuse every login (error 18456)
+  --help                show this text
+
+Fault options may be repeated. REGEX is a regular expression searched,
+case-insensitively, in the text of each statement.
+Runs until interrupted (SIGINT or SIGTERM).
+)";
+
+struct UsageFailure {
+    std::string message;
+};
+
+struct Options {
+    sandbox::ServerOptions server;
+    std::uint16_t browserPort = 1434;
+    std::u16string instance = u"MSSQLSERVER";
+    std::string catalogFile;
+    bool hostNameGiven = false;
+    bool refuseLogins = false;
+    std::vector<sandbox::Fault> faults;
+    bool help = false;
+};
+
+std::u16string utf16(const std::string& text)
+{
+    const QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), static_cast<std::size_t>(s.size()));
+}
+
+std::string utf8(const std::u16string& text)
+{
+    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())).toUtf8().toStdString();
+}
+
+long number(const std::string& text, const std::string& what, long low, long high)
+{
+    std::size_t used = 0;
+    long value = 0;
+    try {
+        value = std::stol(text, &used, 10);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != text.size() || value < low || value > high)
+        throw UsageFailure{what + " must be a number from " + std::to_string(low) + " to " + std::to_string(high)
+                           + ", not '" + text + "'"};
+    return value;
+}
+
+// REGEX=NUMBER:SEVERITY:TEXT. The pattern may itself hold '=', so the split is
+// at the first '=' that is followed by NUMBER:SEVERITY:.
+sandbox::Fault errorFault(const std::string& spec)
+{
+    static const std::regex tail(R"(^(-?\d+):(\d+):(.*)$)");
+    for (std::size_t eq = spec.find('='); eq != std::string::npos; eq = spec.find('=', eq + 1)) {
+        std::smatch m;
+        const std::string rest = spec.substr(eq + 1);
+        if (!std::regex_match(rest, m, tail))
+            continue;
+        sandbox::Fault f;
+        f.action = sandbox::Fault::Action::Error;
+        f.pattern = spec.substr(0, eq);
+        f.error.number = static_cast<std::int32_t>(number(m[1].str(), "the error number", -2147483647L, 2147483647L));
+        f.error.severity = static_cast<std::uint8_t>(number(m[2].str(), "the severity", 0, 25));
+        f.error.state = 1;
+        f.error.text = utf16(m[3].str());
+        return f;
+    }
+    throw UsageFailure{"--fault-error wants 'REGEX=NUMBER:SEVERITY:TEXT', not '" + spec + "'"};
+}
+
+sandbox::Fault delayFault(const std::string& spec)
+{
+    const std::size_t eq = spec.rfind('=');
+    if (eq == std::string::npos)
+        throw UsageFailure{"--fault-delay wants 'REGEX=MILLISECONDS', not '" + spec + "'"};
+    sandbox::Fault f;
+    f.action = sandbox::Fault::Action::Delay;
+    f.pattern = spec.substr(0, eq);
+    f.delay = std::chrono::milliseconds(number(spec.substr(eq + 1), "the delay", 0, 86'400'000L));
+    return f;
+}
+
+sandbox::Fault dropFault(const std::string& spec)
+{
+    sandbox::Fault f;
+    f.action = sandbox::Fault::Action::Drop;
+    f.pattern = spec;
+    return f;
+}
+
+std::u16string defaultHostName()
+{
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == 0)
+        return u"SANDBOX";
+    std::string host(name);
+    host = host.substr(0, host.find('.'));  // NetBIOS-style: the short name
+    std::transform(host.begin(), host.end(), host.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return utf16(host);
+}
+
+Options parse(int argc, char** argv)
+{
+    Options o;
+    o.server.port = 1433;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> inlineValue;
+        if (const std::size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inlineValue = name.substr(eq + 1);
+            name = name.substr(0, eq);
+        }
+        auto value = [&]() -> std::string {
+            if (inlineValue)
+                return *inlineValue;
+            if (i + 1 >= args.size())
+                throw UsageFailure{name + " needs a value"};
+            return args[++i];
+        };
+        auto flag = [&] {
+            if (inlineValue)
+                throw UsageFailure{name + " takes no value"};
+        };
+
+        if (name == "--help" || name == "-h") {
+            flag();
+            o.help = true;
+        } else if (name == "--port") {
+            o.server.port = static_cast<std::uint16_t>(number(value(), "--port", 0, 65535));
+        } else if (name == "--browser-port") {
+            o.browserPort = static_cast<std::uint16_t>(number(value(), "--browser-port", 0, 65535));
+        } else if (name == "--bind") {
+            o.server.bindAddress = value();
+        } else if (name == "--password") {
+            o.server.password = utf16(value());
+        } else if (name == "--catalog") {
+            o.catalogFile = value();
+        } else if (name == "--transcript") {
+            o.server.transcriptFile = value();
+        } else if (name == "--host-name") {
+            o.server.serverName = utf16(value());
+            o.hostNameGiven = true;
+        } else if (name == "--instance") {
+            o.instance = utf16(value());
+        } else if (name == "--fault-error") {
+            o.faults.push_back(errorFault(value()));
+        } else if (name == "--fault-delay") {
+            o.faults.push_back(delayFault(value()));
+        } else if (name == "--fault-drop") {
+            o.faults.push_back(dropFault(value()));
+        } else if (name == "--refuse-logins") {
+            flag();
+            o.refuseLogins = true;
+        } else {
+            throw UsageFailure{"unknown option '" + args[i] + "'"};
+        }
+    }
+    if (!o.hostNameGiven)
+        o.server.serverName = defaultHostName();
+    return o;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    try {
+        options = parse(argc, argv);
+    } catch (const UsageFailure& e) {
+        std::cerr << "sqlsandbox: " << e.message << "\n\n" << Usage;
+        return UsageError;
+    }
+    if (options.help) {
+        std::cout << Usage;
+        return 0;
+    }
+
+    // Signals are taken synchronously by sigwait below; every thread started
+    // from here on inherits the mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    try {
+        if (!options.catalogFile.empty())
+            options.server.catalog = sandbox::Catalog::fromJsonFile(options.catalogFile);
+
+        const std::string bind = options.server.bindAddress;
+        const std::u16string host = options.server.serverName;
+        sandbox::Server server(std::move(options.server));
+        for (auto& fault : options.faults) {
+            try {
+                server.engine().addFault(std::move(fault));
+            } catch (const std::invalid_argument& e) {
+                std::cerr << "sqlsandbox: " << e.what() << "\n\n" << Usage;
+                return UsageError;
+            }
+        }
+        server.setRefuseLogins(options.refuseLogins);
+        server.start();
+
+        std::optional<sandbox::ResolutionResponder> browser;
+        if (options.browserPort != 0) {
+            sandbox::ResponderOptions r;
+            r.bindAddress = bind;
+            r.port = options.browserPort;
+            sandbox::ResolutionInstance instance;
+            instance.serverName = host;
+            instance.instanceName = options.instance;
+            instance.tcpPort = server.port();
+            r.instances.push_back(instance);
+            browser.emplace(std::move(r));
+            browser->start();
+        }
+
+        std::cout << "sqlsandbox listening on " << bind << ":" << server.port();
+        if (browser)
+            std::cout << " (browser on udp " << browser->port() << ", instance " << utf8(options.instance) << ")";
+        std::cout << std::endl;
+
+        int received = 0;
+        while (sigwait(&stopSignals, &received) != 0) {
+        }
+        std::cout << "sqlsandbox stopping" << std::endl;
+        if (browser)
+            browser->stop();
+        server.stop();
+    } catch (const std::exception& e) {
+        std::cerr << "sqlsandbox: " << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,46 @@
+# Shared by the project's scripts: packages, builds and the private network namespace.
+# shellcheck shell=bash
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+jobs=${SQLLOGCLEAN_JOBS:-$(nproc 2>/dev/null || echo 2)}
+
+# Debian packages the build, the tests, the demo and the screenshot need.
+packages=(
+    cmake g++ ninja-build pkg-config
+    qt6-base-dev qt6-base-dev-tools libgl-dev
+    unixodbc unixodbc-dev tdsodbc freetds-bin
+    googletest libgtest-dev libbenchmark-dev
+    iproute2 util-linux
+    fonts-wqy-zenhei fontconfig
+    xvfb xauth x11-apps imagemagick
+)
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+install_missing() {
+    local missing=() p
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# build DIR [cmake options...]
+build() {
+    local dir=$1; shift
+    cmake -S "$root" -B "$dir" -G Ninja "$@"
+    cmake --build "$dir" -j "$jobs"
+}
+
+# Runs a command in a private network namespace with only loopback up, so
+# nothing the tool or the tests send can leave this machine.
+in_private_network() {
+    local unshare=(unshare --net)
+    [ "$(id -u)" -eq 0 ] || unshare+=(--map-root-user)
+    "${unshare[@]}" bash -c 'ip link set lo up && exec "$@"' in_private_network "$@"
+}

@@ -1,0 +1,480 @@
+// TADOConnection through the real FreeTDS driver against the sandbox server.
+#include "test_db_sandbox.h"
+
+#include "db/AdoConnection.h"
+#include "db/AdoDataSet.h"
+#include "db/ConnectionString.h"
+#include "db/OdbcCore.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+using db::EDatabaseError;
+using db::TADOConnection;
+using db::TADODataSet;
+using dbtest::errorOf;
+using dbtest::Sandbox;
+using dbtest::u8;
+
+namespace {
+
+std::int64_t scalar(TADOConnection& conn, const std::u16string& sql)
+{
+    TADODataSet ds;
+    ds.SetConnection(&conn);
+    ds.SetCommandText(sql);
+    ds.Open();
+    return ds.FieldValue(u"v").AsInteger();
+}
+
+std::u16string currentDatabase(TADOConnection& conn)
+{
+    TADODataSet ds;
+    ds.SetConnection(&conn);
+    ds.SetCommandText(u"select db_name() as v");
+    ds.Open();
+    return ds.FieldValue(u"v").AsText();
+}
+
+bool transcriptHas(Sandbox& sandbox, std::u16string_view text)
+{
+    const auto t = sandbox.server().transcript();
+    return std::any_of(t.begin(), t.end(), [&](const std::u16string& batch) {
+        return batch.find(text) != std::u16string::npos;
+    });
+}
+
+// A loopback port that refuses connections: bound, never listening.
+class RefusingPort {
+public:
+    RefusingPort()
+    {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = 0;
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        socklen_t length = sizeof addr;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &length);
+        port_ = ntohs(addr.sin_port);
+    }
+    ~RefusingPort() { ::close(fd_); }
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+    std::uint16_t port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    std::uint16_t port_ = 0;
+};
+
+sandbox::Fault fault(sandbox::Fault::Action action, std::string pattern)
+{
+    sandbox::Fault f;
+    f.action = action;
+    f.pattern = std::move(pattern);
+    return f;
+}
+
+} // namespace
+
+// ---- opening and closing ------------------------------------------------------
+
+TEST(Connection, OpensClosesAndReopens)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    EXPECT_FALSE(conn.Connected());
+    EXPECT_EQ(conn.ConnectionTimeout(), 15);
+    EXPECT_EQ(conn.CommandTimeout(), 30);
+    conn.SetConnectionString(sandbox.connectionString());
+    EXPECT_EQ(u8(conn.ConnectionString()), u8(sandbox.connectionString()));
+    conn.Open();
+    EXPECT_TRUE(conn.Connected());
+    conn.Open();  // already open: nothing happens
+    EXPECT_EQ(sandbox.server().activeSessions(), 1);
+    EXPECT_EQ(u8(currentDatabase(conn)), "master");
+    conn.Close();
+    EXPECT_FALSE(conn.Connected());
+    conn.Close();  // closing a closed connection does nothing
+    conn.Open();
+    EXPECT_TRUE(conn.Connected());
+}
+
+TEST(Connection, OpensOnTheDatabaseOfTheString)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(sandbox.connectionString(u"AccountDB"));
+    conn.Open();
+    EXPECT_EQ(u8(currentDatabase(conn)), "AccountDB");
+}
+
+TEST(Connection, ExecuteOpensAClosedConnection)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(sandbox.connectionString());
+    conn.Execute(u"Use GameDB");
+    EXPECT_TRUE(conn.Connected());
+    EXPECT_EQ(u8(currentDatabase(conn)), "GameDB");
+}
+
+TEST(Connection, WrongPasswordFailsAndStaysClosed)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(sandbox.connectionString(u"master", u"wrong"));
+    const EDatabaseError e = errorOf([&] { conn.Open(); });
+    EXPECT_EQ(u8(e.Message()), "Login failed for user 'sa'");
+    EXPECT_EQ(e.NativeError(), 18456);
+    EXPECT_FALSE(e.SqlState().empty());
+    EXPECT_FALSE(conn.Connected());
+
+    conn.SetConnectionString(sandbox.connectionString());
+    conn.Open();
+    EXPECT_TRUE(conn.Connected());
+}
+
+TEST(Connection, RefusedPortFailsWithACleanMessage)
+{
+    RefusingPort refusing;
+    TADOConnection conn;
+    conn.SetConnectionString(db::connectionText(u"127.0.0.1," + db::fromUtf8(std::to_string(refusing.port())),
+                                                u"master", u"sa", u"x"));
+    const EDatabaseError e = errorOf([&] { conn.Open(); });
+    EXPECT_FALSE(conn.Connected());
+    EXPECT_FALSE(e.Message().empty());
+    EXPECT_EQ(e.Message().find(u'['), std::u16string::npos) << e.what();
+    EXPECT_NE(e.Message().back(), u'.') << e.what();
+    EXPECT_EQ(e.SqlState().substr(0, 2), "08") << e.SqlState();
+}
+
+TEST(Connection, UnknownDatabaseFailsAtLogin)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(sandbox.connectionString(u"NoSuchDb"));
+    // The server sends 4060 and 18456; the driver lists the login failure first.
+    const EDatabaseError e = errorOf([&] { conn.Open(); });
+    EXPECT_TRUE(e.NativeError() == 4060 || e.NativeError() == 18456) << e.what();
+    EXPECT_FALSE(conn.Connected());
+}
+
+TEST(Connection, UnknownProviderOrKeywordFailsAtOpenWithoutTraffic)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(u"provider=msdasql;Server=" + sandbox.serverName());
+    EXPECT_EQ(u8(errorOf([&] { conn.Open(); }).Message()),
+              "Provider cannot be found. It may not be properly installed");
+    conn.SetConnectionString(sandbox.connectionString() + u";Colour=blue");
+    EXPECT_NE(u8(errorOf([&] { conn.Open(); }).Message()).find("Colour"), std::string::npos);
+    EXPECT_FALSE(conn.Connected());
+    EXPECT_TRUE(sandbox.server().transcript().empty());
+}
+
+// No usable driver is what a machine without the data access components is.
+TEST(Connection, MissingDriverGivesTheMissingComponentsMessage)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(sandbox.connectionString());
+    conn.core().driver = db::OdbcDriver{u"NoSuchOdbcDriver", db::BraceStyle::Doubled};
+    EXPECT_EQ(u8(errorOf([&] { conn.Open(); }).Message()),
+              "Error creating object.  Please verify that the Microsoft Data Access Components 2.1 (or later) "
+              "have been properly installed");
+    conn.core().driver = db::OdbcDriver{u"/nonexistent/libtdsodbc.so", db::BraceStyle::Doubled};
+    EXPECT_EQ(u8(errorOf([&] { conn.Open(); }).Message()), u8(db::MissingComponentsMessage));
+    EXPECT_FALSE(conn.Connected());
+}
+
+TEST(Connection, SettingTheSameStringKeepsTheConnection)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(sandbox.connectionString());
+    conn.Open();
+    conn.SetConnectionString(sandbox.connectionString());
+    EXPECT_TRUE(conn.Connected());
+}
+
+// Passwords that need quoting at both levels (OLE DB text, ODBC string)
+// reach the server as exactly those characters.
+TEST(Connection, NastyPasswordsLogIn)
+{
+    const std::u16string passwords[] = {
+        u"a;b\"c}", u"'quoted'", u"\"dq\"", u"  lead and trail  ", u"p=w==d", u"{brace}", u"}",
+        u"{", u"密码;中文", u"x;y'z\"w", u"", u"a}b;c", u"=start",
+    };
+    for (const std::u16string& password : passwords) {
+        SCOPED_TRACE(u8(password));
+        Sandbox sandbox(sandbox::Catalog::defaults(), password);
+        TADOConnection conn;
+        conn.SetConnectionString(db::connectionText(sandbox.serverName(), u"master", u"sa", password));
+        ASSERT_NO_THROW(conn.Open());
+        EXPECT_TRUE(conn.Connected());
+
+        TADOConnection wrong;
+        wrong.SetConnectionString(db::connectionText(sandbox.serverName(), u"master", u"sa", password + u"x"));
+        EXPECT_EQ(errorOf([&] { wrong.Open(); }).NativeError(), 18456);
+    }
+}
+
+// ---- batches and errors -----------------------------------------------------------
+
+TEST(Connection, ErrorInTheSecondStatementOfABatchIsRaised)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(sandbox.connectionString());
+    const EDatabaseError e = errorOf([&] { conn.Execute(u"Use GameDB Use NoSuchDb"); });
+    EXPECT_EQ(e.NativeError(), 911);
+    EXPECT_EQ(u8(e.Message()), "Could not locate entry in sysdatabases for database 'NoSuchDb'. No entry found "
+                               "with that name. Make sure that the name is entered correctly");
+    // The first statement ran; the connection goes on.
+    EXPECT_TRUE(conn.Connected());
+    EXPECT_EQ(u8(currentDatabase(conn)), "GameDB");
+}
+
+TEST(Connection, FirstOfSeveralErrorsIsRaised)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(sandbox.connectionString());
+    const EDatabaseError e = errorOf([&] { conn.Execute(u"Use NoSuchDb exec sp_nosuch Use GameDB"); });
+    EXPECT_EQ(e.NativeError(), 911);
+    EXPECT_EQ(u8(currentDatabase(conn)), "GameDB");
+}
+
+TEST(Connection, SyntaxErrorRunsNothing)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(sandbox.connectionString());
+    const EDatabaseError e = errorOf([&] { conn.Execute(u"Use GameDB DBCC SHRINKFILE (, 10)"); });
+    EXPECT_EQ(e.NativeError(), 170);
+    EXPECT_EQ(u8(e.Message()), "Line 1: Incorrect syntax near ','");
+    EXPECT_EQ(u8(currentDatabase(conn)), "master");
+}
+
+TEST(Connection, InformationalMessagesAreNotErrors)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(sandbox.connectionString());
+    // 5701 (database context), 2528 (DBCC done), PRINT.
+    EXPECT_NO_THROW(conn.Execute(u"Use GameDB DBCC SHRINKFILE (GameDB_Log, 10) PRINT 'hello'"));
+    sandbox::Fault info = fault(sandbox::Fault::Action::Error, "select 7");
+    info.error = sandbox::Message{50001, 1, 10, u"Just so you know.", {}, 1};
+    sandbox.engine().addFault(info);
+    EXPECT_NO_THROW(conn.Execute(u"select 7"));
+}
+
+// The message is the server's text without driver prefixes, trailing blanks,
+// control characters and full stops; SQLSTATE and number travel along.
+TEST(Connection, ErrorMessagesAreCleaned)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(sandbox.connectionString());
+    struct Case {
+        std::u16string serverText;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {u"Something broke.", "Something broke"},
+        {u"Dots and blanks. . .  \t\r\n", "Dots and blanks"},
+        {u"Inner. Full stops. Stay.", "Inner. Full stops. Stay"},
+        {u"[Brackets] in the middle stay", "[Brackets] in the middle stay"},
+        {u"Unicode 数据库。", "Unicode 数据库。"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string statement = "select " + std::to_string(100 + n++);
+        sandbox.engine().clearFaults();
+        sandbox::Fault f = fault(sandbox::Fault::Action::Error, statement);
+        f.error = sandbox::Message{50000, 1, 16, c.serverText, {}, 1};
+        sandbox.engine().addFault(f);
+        const EDatabaseError e = errorOf([&] { conn.Execute(db::fromUtf8(statement)); });
+        EXPECT_EQ(u8(e.Message()), c.expected);
+        EXPECT_EQ(e.NativeError(), 50000);
+        EXPECT_FALSE(e.SqlState().empty());
+    }
+}
+
+// ---- transactions -------------------------------------------------------------------
+
+TEST(Transactions, BackupLogFailsInAnExplicitTransaction)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(sandbox.connectionString());
+    const EDatabaseError e =
+        errorOf([&] { conn.Execute(u"BEGIN TRAN BACKUP LOG GameDB WITH TRUNCATE_ONLY"); });
+    EXPECT_EQ(e.NativeError(), 3021);
+    conn.Execute(u"ROLLBACK");
+}
+
+TEST(Transactions, BackupLogRunsInsideBeginTrans)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(sandbox.connectionString());
+    conn.Open();
+    conn.Execute(u"Use GameDB");
+    EXPECT_EQ(conn.BeginTrans(), 1);
+    EXPECT_EQ(conn.TransactionCount(), 1);
+    EXPECT_TRUE(conn.InTransaction());
+    EXPECT_NO_THROW(conn.Execute(u"BACKUP LOG GameDB WITH TRUNCATE_ONLY DBCC SHRINKFILE (GameDB_Log, 10)"));
+    conn.CommitTrans();
+    EXPECT_EQ(conn.TransactionCount(), 0);
+    EXPECT_FALSE(transcriptHas(sandbox, u"BEGIN TRAN"));
+    EXPECT_TRUE(transcriptHas(sandbox, u"SET IMPLICIT_TRANSACTIONS ON"));
+    EXPECT_EQ(scalar(conn, u"select @@TRANCOUNT as v"), 0);
+    // The shrink was committed: the log is down to 10 MB.
+    TADODataSet ds;
+    ds.SetConnection(&conn);
+    ds.SetCommandText(u"select * from sysfiles where [name]='GameDB_Log'");
+    ds.Open();
+    EXPECT_EQ(ds.FieldValue(u"size").AsInteger(), 1280);
+}
+
+TEST(Transactions, ImplicitTransactionOpensAtASelectAndRollsBack)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(sandbox.connectionString());
+    conn.BeginTrans();
+    TADODataSet ds;
+    ds.SetConnection(&conn);
+    ds.SetCommandText(u"Select * From sysdatabases order by [DbId]");
+    ds.Open();
+    EXPECT_EQ(ds.RecordCount(), 6);
+    EXPECT_EQ(scalar(conn, u"select @@TRANCOUNT as v"), 1);
+    // ...and now BACKUP LOG is refused, as SQL Server's driver would have it.
+    EXPECT_EQ(errorOf([&] { conn.Execute(u"BACKUP LOG GameDB WITH TRUNCATE_ONLY"); }).NativeError(), 3021);
+    conn.RollbackTrans();
+    EXPECT_EQ(conn.TransactionCount(), 0);
+    EXPECT_EQ(scalar(conn, u"select @@TRANCOUNT as v"), 0);
+    EXPECT_NO_THROW(conn.Execute(u"BACKUP LOG GameDB WITH TRUNCATE_ONLY"));
+}
+
+TEST(Transactions, CountChangesOnlyOnSuccess)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(sandbox.connectionString());
+    EXPECT_THROW(conn.CommitTrans(), EDatabaseError);
+    EXPECT_THROW(conn.RollbackTrans(), EDatabaseError);
+    conn.BeginTrans();
+    EXPECT_THROW(conn.BeginTrans(), EDatabaseError);  // no nesting, as sqloledb
+    EXPECT_EQ(conn.TransactionCount(), 1);
+    sandbox::Fault f = fault(sandbox::Fault::Action::Error, "COMMIT");
+    f.error = sandbox::Message{50000, 1, 16, u"Commit refused", {}, 1};
+    sandbox.engine().addFault(f);
+    EXPECT_THROW(conn.CommitTrans(), EDatabaseError);
+    EXPECT_EQ(conn.TransactionCount(), 1);
+    conn.RollbackTrans();
+    EXPECT_EQ(conn.TransactionCount(), 0);
+}
+
+TEST(Transactions, CloseRollsBackAnOpenTransaction)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(sandbox.connectionString());
+    conn.BeginTrans();
+    conn.Close();
+    EXPECT_EQ(conn.TransactionCount(), 0);
+    EXPECT_FALSE(conn.Connected());
+    EXPECT_TRUE(transcriptHas(sandbox, u"ROLLBACK"));
+}
+
+// ---- time-outs and lost links -------------------------------------------------------------
+
+TEST(Connection, QueryTimeOutCancelsAndTheConnectionGoesOn)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetCommandTimeout(1);
+    conn.SetConnectionString(sandbox.connectionString());
+    sandbox::Fault slow = fault(sandbox::Fault::Action::Delay, "select 42");
+    slow.delay = std::chrono::minutes(5);
+    sandbox.engine().addFault(slow);
+    const EDatabaseError e = errorOf([&] { conn.Execute(u"select 42"); });
+    EXPECT_EQ(e.SqlState(), "HYT00") << e.what();
+    EXPECT_FALSE(e.Message().empty());
+    EXPECT_TRUE(conn.Connected());
+    EXPECT_EQ(scalar(conn, u"select 5 as v"), 5);
+}
+
+TEST(Connection, DroppedLinkCountsAsClosed)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(sandbox.connectionString());
+    conn.Open();
+    sandbox.engine().addFault(fault(sandbox::Fault::Action::Drop, "select 13"));
+    const EDatabaseError e = errorOf([&] { conn.Execute(u"select 13"); });
+    EXPECT_EQ(e.SqlState().substr(0, 2), "08") << e.SqlState() << " " << e.what();
+    EXPECT_FALSE(conn.Connected());
+    EXPECT_NO_THROW(conn.Close());
+    EXPECT_FALSE(conn.Connected());
+    sandbox.engine().clearFaults();
+    conn.Open();
+    EXPECT_TRUE(conn.Connected());
+    EXPECT_EQ(scalar(conn, u"select 13 as v"), 13);
+}
+
+TEST(Connection, ExecuteReconnectsAfterALostLink)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(sandbox.connectionString());
+    sandbox.engine().addFault(fault(sandbox::Fault::Action::Drop, "select 13"));
+    EXPECT_THROW(conn.Execute(u"select 13"), EDatabaseError);
+    sandbox.engine().clearFaults();
+    EXPECT_NO_THROW(conn.Execute(u"Use GameDB"));
+    EXPECT_TRUE(conn.Connected());
+}
+
+TEST(Transactions, LostLinkInATransaction)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(sandbox.connectionString());
+    conn.BeginTrans();
+    sandbox.engine().addFault(fault(sandbox::Fault::Action::Drop, "BACKUP"));
+    EXPECT_THROW(conn.Execute(u"BACKUP LOG GameDB WITH TRUNCATE_ONLY"), EDatabaseError);
+    sandbox.engine().clearFaults();
+    // No silent reconnect while the caller believes a transaction is open...
+    EXPECT_THROW(conn.Execute(u"Use GameDB"), EDatabaseError);
+    EXPECT_THROW(conn.CommitTrans(), EDatabaseError);
+    // ...and rolling back fails too: the caller must learn the link is gone.
+    EXPECT_THROW(conn.RollbackTrans(), EDatabaseError);
+    EXPECT_EQ(conn.TransactionCount(), 1);
+    EXPECT_FALSE(conn.Connected());
+    // Closing lets go of the dead link; opening again starts afresh.
+    conn.Close();
+    EXPECT_EQ(conn.TransactionCount(), 0);
+    conn.Open();
+    EXPECT_TRUE(conn.Connected());
+    EXPECT_NO_THROW(conn.Execute(u"Use GameDB"));
+}
+
+TEST(Connection, DestructorClosesQuietly)
+{
+    Sandbox sandbox;
+    {
+        TADOConnection conn;
+        conn.SetConnectionString(sandbox.connectionString());
+        conn.BeginTrans();
+        sandbox.engine().addFault(fault(sandbox::Fault::Action::Drop, "ROLLBACK"));
+    }
+    SUCCEED();
+}

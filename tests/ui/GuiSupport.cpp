@@ -1,0 +1,103 @@
+#include "GuiSupport.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+
+namespace guitest {
+
+BoxAnswerer::BoxAnswerer() { qApp->installEventFilter(this); }
+BoxAnswerer::~BoxAnswerer() { qApp->removeEventFilter(this); }
+
+QStringList BoxAnswerer::texts() const
+{
+    QStringList all;
+    for (const ShownBox& box : boxes_)
+        all << box.text;
+    return all;
+}
+
+bool BoxAnswerer::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Show) {
+        if (auto* box = qobject_cast<QMessageBox*>(watched)) {
+            ShownBox shown;
+            shown.caption = box->windowTitle();
+            shown.text = box->text();
+            shown.icon = box->icon();
+            shown.owner = box->parentWidget();
+            shown.applicationModal = box->windowModality() == Qt::ApplicationModal;
+            shown.buttons = box->standardButtons();
+            boxes_ << shown;
+            // Answered from the box's own event loop, as a user would.
+            QTimer::singleShot(0, box, [box] {
+                if (QAbstractButton* ok = box->button(QMessageBox::Ok))
+                    ok->click();
+                else
+                    box->reject();
+            });
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void setApplicationTitle()
+{
+    QApplication::setApplicationDisplayName(QStringLiteral("SQL SERVER日志清理工具"));
+}
+
+Window::Window(bool show) : Window(db::ServerBrowser::loopback({}), show) {}
+
+Window::Window(const db::ServerBrowser& browser, bool show) : form(std::make_unique<TFrmMain>(browser))
+{
+    if (show) {
+        form->show();
+        form->activateWindow();
+        (void)QTest::qWaitForWindowExposed(form.get());
+    }
+}
+
+void openList(QComboBox* box)
+{
+    QTest::mouseClick(box, Qt::LeftButton);
+}
+
+bool listIsOpen(const QComboBox* box)
+{
+    return box->view()->isVisible();
+}
+
+void chooseInOpenList(QComboBox* box, int index)
+{
+    // The open list ignores a mouse release that follows its opening too
+    // closely (the release of the opening click), so the test moves the
+    // highlight there, as the pointer does, and confirms with Enter.
+    QAbstractItemView* view = box->view();
+    const QModelIndex item = view->model()->index(index, box->modelColumn(), view->rootIndex());
+    view->scrollTo(item);
+    view->setCurrentIndex(item);
+    QTest::keyClick(view, Qt::Key_Return);
+}
+
+void chooseFromList(QComboBox* box, int index)
+{
+    openList(box);
+    chooseInOpenList(box, index);
+}
+
+void closeList(QComboBox* box)
+{
+    box->hidePopup();
+}
+
+QStringList items(const QComboBox* box)
+{
+    QStringList all;
+    for (int i = 0; i < box->count(); ++i)
+        all << box->itemText(i);
+    return all;
+}
+
+} // namespace guitest

@@ -1,0 +1,64 @@
+// Driving the real window as a user would, and answering its message boxes.
+#pragma once
+
+#include "db/ServerBrowser.h"
+#include "ui/UntMain.h"
+
+#include <QMessageBox>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace guitest {
+
+// What a message box said before the test dismissed it.
+struct ShownBox {
+    QString caption;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QWidget* owner = nullptr;
+    bool applicationModal = false;
+    QMessageBox::StandardButtons buttons;
+};
+
+// Presses OK on every message box as soon as it shows, and keeps what it said.
+class BoxAnswerer : public QObject {
+    Q_OBJECT
+public:
+    BoxAnswerer();
+    ~BoxAnswerer() override;
+
+    const QList<ShownBox>& boxes() const { return boxes_; }
+    QStringList texts() const;
+    void clear() { boxes_.clear(); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QList<ShownBox> boxes_;
+};
+
+// The application title, as main() sets it.
+void setApplicationTitle();
+
+// The window and its controls; by default it looks for servers nowhere.
+struct Window {
+    std::unique_ptr<TFrmMain> form;
+    explicit Window(bool show = true);
+    explicit Window(const db::ServerBrowser& browser, bool show = true);
+    TFrmMain& operator*() { return *form; }
+    TFrmMain* operator->() { return form.get(); }
+};
+
+// User actions.
+void openList(QComboBox* box);             // a click on the closed box
+void chooseInOpenList(QComboBox* box, int index);  // a click on an entry of the open list
+void chooseFromList(QComboBox* box, int index);    // open, then choose
+bool listIsOpen(const QComboBox* box);
+void closeList(QComboBox* box);
+QStringList items(const QComboBox* box);
+
+} // namespace guitest

@@ -1,0 +1,335 @@
+// Browsing a server's databases and files through the real window, against
+// the sandbox: what the user sees and exactly what reaches the server.
+#include "BrowseCatalog.h"
+#include "GuiSupport.h"
+#include "tests/support/TestSandbox.h"
+#include "db/AdoConnection.h"
+
+#include <QAbstractItemView>
+#include <QLineEdit>
+#include <QTest>
+
+#include <memory>
+#include <optional>
+
+using guitest::BoxAnswerer;
+using guitest::items;
+
+namespace {
+
+QStringList qlist(const std::vector<std::u16string>& texts)
+{
+    QStringList all;
+    for (const auto& t : texts)
+        all << QString::fromStdU16String(t);
+    return all;
+}
+
+// File names as sysfiles pads them to nchar(128), the padding taken off.
+QStringList fileNames(const QComboBox* box)
+{
+    QStringList names;
+    for (const QString& item : items(box))
+        names << item.trimmed();
+    return names;
+}
+
+} // namespace
+
+class BrowseTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<testsupport::TestSandbox> sandbox;
+    std::optional<guitest::Window> window;
+    std::unique_ptr<BoxAnswerer> boxes;
+
+    TFrmMain& w() { return **window; }
+    QString server() const { return QString::fromStdU16String(sandbox->serverName()); }
+    QStringList sent() const { return qlist(sandbox->server().transcript()); }
+
+    // The user types the server name and the password.
+    void typeLogin(const QString& password = "sandbox")
+    {
+        QTest::keyClicks(w().CmbServer, server());
+        QTest::keyClicks(w().EdtPwd, password);
+    }
+
+    // Opens the database list and picks the named database in it.
+    void chooseDatabase(const QString& name)
+    {
+        guitest::openList(w().CmbDb);
+        const int index = w().CmbDb->findText(name);
+        QVERIFY2(index >= 0, qPrintable(name));
+        guitest::chooseInOpenList(w().CmbDb, index);
+    }
+
+private slots:
+    void initTestCase() { guitest::setApplicationTitle(); }
+
+    void init()
+    {
+        sandbox = std::make_unique<testsupport::TestSandbox>(guitest::browseCatalog());
+        window.emplace();
+        boxes = std::make_unique<BoxAnswerer>();
+    }
+
+    void cleanup()
+    {
+        boxes.reset();
+        window.reset();
+        sandbox.reset();
+    }
+
+    void openingTheListConnectsAndListsTheDatabases()
+    {
+        typeLogin();
+        guitest::openList(w().CmbDb);
+        QVERIFY(boxes->texts().isEmpty());
+        QVERIFY(guitest::listIsOpen(w().CmbDb));
+        QCOMPARE(items(w().CmbDb), QStringList({"master", "Shop", "Stock", "My Shop's [DB]; 游戏", "Archive"}));
+        QCOMPARE(w().CmbDb->currentIndex(), 0);
+        // Selecting the first entry from code ran nothing.
+        QCOMPARE(w().CmbLog->count(), 0);
+        QCOMPARE(sent(), QStringList({"Select * From sysdatabases order by [DbId]"}));
+    }
+
+    void choosingADatabaseListsItsSecondaryFilesAndShowsTheFirst()
+    {
+        typeLogin();
+        chooseDatabase("Stock");
+        QVERIFY(!guitest::listIsOpen(w().CmbDb));
+        QCOMPARE(w().CmbDb->currentText(), QString("Stock"));
+        QCOMPARE(fileNames(w().CmbLog), QStringList({"Stock_Log", "Stock_Extra"}));
+        QCOMPARE(w().CmbLog->currentIndex(), 0);
+        // Listed as the server sends them, padded; the details are trimmed.
+        QCOMPARE(w().CmbLog->itemText(0).size(), 128);
+        QCOMPARE(w().EdtLogPath->text(), QString("C:\\data\\Stock_Log.ldf"));
+        QCOMPARE(w().EdtLogSize->text(), QString("2560"));
+        QCOMPARE(sent(), QStringList({"Select * From sysdatabases order by [DbId]", "Use Stock",
+                                      "select * from sysfiles where fileid>1 order By fileid", "Use Stock",
+                                      "select * from sysfiles where [name]='Stock_Log'"}));
+        QVERIFY(boxes->texts().isEmpty());
+    }
+
+    void aDatabaseWithOnlyItsLogShowsThatFileAtOnce()
+    {
+        typeLogin();
+        chooseDatabase("Shop");
+        QCOMPARE(fileNames(w().CmbLog), QStringList({"Shop_Log"}));
+        QCOMPARE(w().CmbLog->currentText().trimmed(), QString("Shop_Log"));
+        QCOMPARE(w().EdtLogPath->text(), QString("C:\\data\\Shop_Log.ldf"));
+        QCOMPARE(w().EdtLogSize->text(), QString("262144"));
+    }
+
+    void aWrongPasswordSaysSoOnceAndEmptiesEverything()
+    {
+        typeLogin();
+        chooseDatabase("Stock");
+        QVERIFY(!w().EdtLogPath->text().isEmpty());
+
+        w().EdtPwd->clear();
+        QTest::keyClicks(w().EdtPwd, "wrong");
+        guitest::openList(w().CmbDb);
+        QCOMPARE(boxes->texts(), QStringList({"数据库连接失败!"}));
+        const guitest::ShownBox& box = boxes->boxes().first();
+        QCOMPARE(box.caption, QString("提示"));
+        QCOMPARE(box.icon, QMessageBox::Information);
+        QCOMPARE(box.owner, static_cast<QWidget*>(&w()));
+        QVERIFY(!guitest::listIsOpen(w().CmbDb));
+        QCOMPARE(w().CmbDb->count(), 0);
+        QCOMPARE(w().CmbDb->currentIndex(), -1);
+        QCOMPARE(w().CmbLog->count(), 0);
+        QCOMPARE(w().CmbLog->currentIndex(), -1);
+        QVERIFY(w().EdtLogPath->text().isEmpty());
+        QVERIFY(w().EdtLogSize->text().isEmpty());
+        QVERIFY(!SqlConnection()->Connected());
+    }
+
+    void aRefusingServerSaysTheSame()
+    {
+        sandbox->server().setRefuseLogins(true);
+        typeLogin();
+        guitest::openList(w().CmbDb);
+        QCOMPARE(boxes->texts(), QStringList({"数据库连接失败!"}));
+    }
+
+    void theKeyboardOpensTheListThroughTheSameHandler_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("F4") << int(Qt::Key_F4) << int(Qt::NoModifier);
+        QTest::newRow("Alt+Down") << int(Qt::Key_Down) << int(Qt::AltModifier);
+    }
+
+    void theKeyboardOpensTheListThroughTheSameHandler()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        typeLogin();
+        w().CmbDb->setFocus();
+        QTest::keyClick(w().CmbDb, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QVERIFY(guitest::listIsOpen(w().CmbDb));
+        QCOMPARE(w().CmbDb->count(), 5);
+        QCOMPARE(sent().count("Select * From sysdatabases order by [DbId]"), 1);
+    }
+
+    void choosingAServerEntryForgetsEverything()
+    {
+        w().CmbServer->addItem(server());
+        w().CmbServer->addItem("other.example");
+        w().CmbServer->setCurrentIndex(0);
+        QTest::keyClicks(w().EdtPwd, "sandbox");
+        chooseDatabase("Stock");
+        QVERIFY(SqlConnection()->Connected());
+
+        guitest::chooseFromList(w().CmbServer, 1);
+        QCOMPARE(w().CmbServer->currentText(), QString("other.example"));
+        QVERIFY(w().EdtPwd->text().isEmpty());
+        QCOMPARE(w().CmbDb->count(), 0);
+        QCOMPARE(w().CmbLog->count(), 0);
+        QVERIFY(w().EdtLogPath->text().isEmpty());
+        QVERIFY(w().EdtLogSize->text().isEmpty());
+        QVERIFY(!SqlConnection()->Connected());
+        QTRY_COMPARE(sandbox->server().activeSessions(), 0);
+    }
+
+    void typingAPrefixOfAnotherServerCompletesItAndForgetsEverything()
+    {
+        w().CmbServer->addItem(server());
+        w().CmbServer->addItem("Localhost,1");
+        w().CmbServer->setCurrentIndex(0);
+        QTest::keyClicks(w().EdtPwd, "sandbox");
+        chooseDatabase("Stock");
+
+        w().CmbServer->lineEdit()->clear();
+        QTest::keyClicks(w().CmbServer, "loc");
+        QCOMPARE(w().CmbServer->currentText(), QString("Localhost,1"));
+        QCOMPARE(w().CmbServer->currentIndex(), 1);
+        QCOMPARE(w().CmbServer->lineEdit()->selectedText(), QString("alhost,1"));
+        QVERIFY(w().EdtPwd->text().isEmpty());
+        QCOMPARE(w().CmbDb->count(), 0);
+        QVERIFY(w().EdtLogPath->text().isEmpty());
+        QVERIFY(!SqlConnection()->Connected());
+    }
+
+    void typingAnUnlistedNameRunsNothingUntilTheListOpens()
+    {
+        w().CmbServer->addItem(server());
+        w().CmbServer->setCurrentIndex(0);
+        QTest::keyClicks(w().EdtPwd, "sandbox");
+        chooseDatabase("Stock");
+
+        w().CmbServer->lineEdit()->clear();
+        QTest::keyClicks(w().CmbServer, "127.0.0.1,1");  // nobody listens there
+        QCOMPARE(w().EdtPwd->text(), QString("sandbox"));
+        QCOMPARE(w().CmbLog->count(), 2);
+        QVERIFY(SqlConnection()->Connected());
+
+        guitest::openList(w().CmbDb);
+        QCOMPARE(boxes->texts(), QStringList({"数据库连接失败!"}));
+        QCOMPARE(w().CmbLog->count(), 0);
+    }
+
+    void arrowsAndTypeAheadRunTheHandlerOncePerChange()
+    {
+        qint64 now = 100000;
+        w().CmbDb->setSearchClock([&now] { return now; });
+        w().CmbLog->setSearchClock([&now] { return now; });
+        typeLogin();
+        chooseDatabase("master");
+        QCOMPARE(w().CmbLog->currentText().trimmed(), QString("mastlog"));
+        sandbox->server().clearTranscript();
+
+        w().CmbDb->setFocus();
+        QTest::keyClick(w().CmbDb, Qt::Key_Down);  // Shop
+        QTest::keyClick(w().CmbDb, Qt::Key_Down);  // Stock
+        QCOMPARE(w().CmbDb->currentText(), QString("Stock"));
+        QCOMPARE(sent().count("Use Shop"), 2);
+        QCOMPARE(sent().count("Use Stock"), 2);
+        QCOMPARE(w().EdtLogPath->text(), QString("C:\\data\\Stock_Log.ldf"));
+
+        sandbox->server().clearTranscript();
+        now += 1000;
+        QTest::keyClicks(w().CmbDb, "sh");  // "s" finds Shop; "sh" stays on it
+        QCOMPARE(w().CmbDb->currentText(), QString("Shop"));
+        QCOMPARE(sent().count("select * from sysfiles where fileid>1 order By fileid"), 1);
+
+        // Within the pause the keys build one search text; after it a new one starts.
+        sandbox->server().clearTranscript();
+        now += 1000;
+        QTest::keyClicks(w().CmbDb, "ST");
+        QCOMPARE(w().CmbDb->currentText(), QString("Stock"));
+        now += ui::TDropDownList::SearchPauseMs;
+        QTest::keyClicks(w().CmbDb, "m");
+        QCOMPARE(w().CmbDb->currentText(), QString("master"));
+        QCOMPARE(sent().count("select * from sysfiles where fileid>1 order By fileid"), 2);
+
+        // The file list: arrows, type-ahead and Backspace each run the change handler.
+        chooseDatabase("Stock");
+        sandbox->server().clearTranscript();
+        w().CmbLog->setFocus();
+        QTest::keyClick(w().CmbLog, Qt::Key_Down);
+        QCOMPARE(w().CmbLog->currentText().trimmed(), QString("Stock_Extra"));
+        QCOMPARE(w().EdtLogPath->text(), QString("D:\\more\\Stock_Extra.ndf"));
+        QCOMPARE(w().EdtLogSize->text(), QString("1280"));
+        now += 1000;
+        QTest::keyClicks(w().CmbLog, "stock_l");
+        QCOMPARE(w().CmbLog->currentText().trimmed(), QString("Stock_Log"));
+        QTest::keyClick(w().CmbLog, Qt::Key_Backspace);
+        QCOMPARE(sent().count("select * from sysfiles where [name]='Stock_Extra'"), 1);
+        QCOMPARE(sent().count("select * from sysfiles where [name]='Stock_Log'"), 2);
+        // An arrow past the end changes nothing and runs nothing.
+        sandbox->server().clearTranscript();
+        QTest::keyClick(w().CmbLog, Qt::Key_Up);
+        QVERIFY(sent().isEmpty());
+    }
+
+    void reopeningTheListReconnectsAndKeepsTheFileDetails()
+    {
+        typeLogin();
+        chooseDatabase("Stock");
+        sandbox->server().clearTranscript();
+
+        guitest::openList(w().CmbDb);
+        QCOMPARE(sent(), QStringList({"Select * From sysdatabases order by [DbId]"}));
+        QCOMPARE(w().CmbDb->currentIndex(), 0);
+        QCOMPARE(w().CmbDb->currentText(), QString("master"));
+        QCOMPARE(fileNames(w().CmbLog), QStringList({"Stock_Log", "Stock_Extra"}));
+        QCOMPARE(w().EdtLogPath->text(), QString("C:\\data\\Stock_Log.ldf"));
+        QCOMPARE(w().EdtLogSize->text(), QString("2560"));
+        guitest::closeList(w().CmbDb);
+    }
+
+    void aDatabaseThatCannotBeOpenedReachesTheDefaultReport()
+    {
+        typeLogin();
+        chooseDatabase("Archive");
+        QCOMPARE(boxes->boxes().size(), 1);
+        QCOMPARE(boxes->boxes().first().caption, QString("SQL SERVER日志清理工具"));
+        QCOMPARE(boxes->boxes().first().icon, QMessageBox::Critical);
+        QCOMPARE(boxes->texts().first(), QString("Database 'Archive' cannot be opened because it is offline."));
+        QCOMPARE(w().CmbLog->count(), 0);
+
+        // The window carries on.
+        boxes->clear();
+        chooseDatabase("Shop");
+        QVERIFY(boxes->texts().isEmpty());
+        QCOMPARE(w().EdtLogSize->text(), QString("262144"));
+    }
+
+    void namesOfEveryShapeReachTheServerAsThemselves()
+    {
+        typeLogin();
+        chooseDatabase("My Shop's [DB]; 游戏");
+        QVERIFY(boxes->texts().isEmpty());
+        QCOMPARE(fileNames(w().CmbLog), QStringList({"log ]; 's 日志"}));
+        QCOMPARE(w().EdtLogPath->text(), QString("C:\\数据\\weird log.ldf"));
+        QCOMPARE(w().EdtLogSize->text(), QString("4096"));
+        const QStringList texts = sent();
+        QVERIFY(texts.contains("Use [My Shop's [DB]]; 游戏]"));
+        QVERIFY(texts.contains("select * from sysfiles where [name]=N'log ]; ''s 日志'"));
+    }
+};
+
+QTEST_MAIN(BrowseTest)
+#include "test_browse.moc"

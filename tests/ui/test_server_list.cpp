@@ -1,0 +1,129 @@
+// The server list the window fills at creation, from resolution responders
+// on loopback ports of this test's own; and a listed named instance used end
+// to end.
+#include "BrowseCatalog.h"
+#include "GuiSupport.h"
+#include "tests/discovery/LoopbackUdp.h"
+#include "tests/support/TestSandbox.h"
+#include "db/AdoConnection.h"
+#include "sandbox/ResolutionResponder.h"
+
+#include <QTest>
+
+#include <memory>
+#include <thread>
+#include <vector>
+
+using guitest::BoxAnswerer;
+using guitest::items;
+
+namespace {
+
+std::unique_ptr<sandbox::ResolutionResponder> responder(std::vector<sandbox::ResolutionInstance> instances,
+                                                        std::uint16_t port = 0)
+{
+    sandbox::ResponderOptions options;
+    options.port = port;
+    options.instances = std::move(instances);
+    auto r = std::make_unique<sandbox::ResolutionResponder>(options);
+    r->start();
+    return r;
+}
+
+sandbox::ResolutionInstance instance(std::u16string server, std::u16string name, std::uint16_t port = 1433)
+{
+    sandbox::ResolutionInstance i;
+    i.serverName = std::move(server);
+    i.instanceName = std::move(name);
+    i.tcpPort = port;
+    return i;
+}
+
+db::ServerBrowser askingOnly(std::vector<std::uint16_t> ports)
+{
+    return db::ServerBrowser::loopback(std::move(ports)).setWindow(std::chrono::milliseconds(300));
+}
+
+} // namespace
+
+class ServerListTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { guitest::setApplicationTitle(); }
+
+    void noServerLeavesTheListEmptyAndSaysNothing()
+    {
+        BoxAnswerer boxes;
+        discoverytest::LoopbackSocket silent;  // hears the request, never answers
+        guitest::Window w(askingOnly({silent.port()}));
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->CmbServer->count(), 0);
+        QCOMPARE(w->CmbServer->currentIndex(), -1);
+        QVERIFY(w->CmbServer->currentText().isEmpty());
+        QVERIFY(boxes.texts().isEmpty());
+    }
+
+    void listsEveryAnnouncedServerInArrivalOrderAndSelectsTheFirst()
+    {
+        auto first = responder({instance(u"ALPHA", u"MSSQLSERVER")});
+        auto second = responder({instance(u"beta", u"SALES"), instance(u"beta", u"mssqlserver")});
+        BoxAnswerer boxes;
+        guitest::Window w(askingOnly({first->port(), second->port()}));
+        QStringList listed = items(w->CmbServer);
+        // Both answers race on loopback; each keeps its own records' order.
+        QCOMPARE(listed.size(), 3);
+        QVERIFY(listed.indexOf("beta\\SALES") < listed.indexOf("beta"));
+        QVERIFY(listed.contains("ALPHA"));
+        QCOMPARE(w->CmbServer->currentIndex(), 0);
+        QCOMPARE(w->CmbServer->currentText(), listed.first());
+        QVERIFY(boxes.texts().isEmpty());
+    }
+
+    void anInstanceHeardTwiceIsListedOnce()
+    {
+        auto one = responder({instance(u"GAMMA", u"MSSQLSERVER")});
+        auto again = responder({instance(u"GAMMA", u"MSSQLSERVER")});
+        guitest::Window w(askingOnly({one->port(), again->port()}));
+        QCOMPARE(items(w->CmbServer), QStringList({"GAMMA"}));
+    }
+
+    void aMalformedAnswerAmongGoodOnesIsSkipped()
+    {
+        auto good = responder({instance(u"DELTA", u"INST1")});
+        discoverytest::LoopbackSocket bad;
+        // The bad peer answers the request it hears with a truncated SVR_RESP.
+        std::thread liar([&bad] {
+            std::uint16_t from = 0;
+            if (bad.receive(5000, &from))
+                bad.sendTo(from, std::string("\x05\x40\x00ServerName;EVIL", 18));
+        });
+        guitest::Window w(askingOnly({bad.port(), good->port()}));
+        liar.join();
+        QCOMPARE(items(w->CmbServer), QStringList({"DELTA\\INST1"}));
+    }
+
+    void aListedNamedInstanceCanBeBrowsedEndToEnd()
+    {
+        testsupport::TestSandbox server(guitest::browseCatalog());
+        std::unique_ptr<sandbox::ResolutionResponder> browserService;
+        try {
+            // The driver asks UDP 1434 on the host for a named instance's port.
+            browserService = responder({instance(u"127.0.0.1", u"GAMES", server.port())}, 1434);
+        } catch (const std::exception&) {
+            QSKIP("UDP 1434 on loopback is taken; the test script runs in a private network namespace");
+        }
+        BoxAnswerer boxes;
+        guitest::Window w(askingOnly({1434}));
+        QCOMPARE(items(w->CmbServer), QStringList({"127.0.0.1\\GAMES"}));
+        QTest::keyClicks(w->EdtPwd, "sandbox");
+        guitest::openList(w->CmbDb);
+        QVERIFY2(boxes.texts().isEmpty(), qPrintable(boxes.texts().join(",")));
+        const int shop = w->CmbDb->findText("Shop");
+        QVERIFY(shop >= 0);
+        guitest::chooseInOpenList(w->CmbDb, shop);
+        QCOMPARE(w->EdtLogSize->text(), QString("262144"));
+    }
+};
+
+QTEST_MAIN(ServerListTest)
+#include "test_server_list.moc"

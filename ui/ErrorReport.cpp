@@ -1,0 +1,49 @@
+#include "ErrorReport.h"
+
+#include "db/Errors.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace ui {
+
+QString errorReportText(const QString& message)
+{
+    if (message.isEmpty() || message.back().unicode() <= u'.')
+        return message;
+    return message + u'.';
+}
+
+void showErrorReport(const QString& message)
+{
+    QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(),
+                    errorReportText(message), QMessageBox::Ok);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+}
+
+void guarded(const std::function<void()>& handler) noexcept
+{
+    try {
+        try {
+            handler();
+        } catch (const db::EAbort&) {
+            // The silent kind: the handler only wanted to stop.
+        } catch (const db::EDatabaseError& error) {
+            showErrorReport(QString::fromStdU16String(error.Message()));
+        } catch (const std::exception& error) {
+            showErrorReport(QString::fromUtf8(error.what()));
+        }
+    } catch (...) {
+        // Showing the report failed (no memory, no display): nothing more
+        // can be done, and Qt must not see the exception.
+    }
+}
+
+void showInformation(QWidget* owner, const QString& text)
+{
+    QMessageBox box(QMessageBox::Information, QStringLiteral("提示"), text, QMessageBox::Ok, owner);
+    box.exec();
+}
+
+} // namespace ui

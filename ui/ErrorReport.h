@@ -1,0 +1,28 @@
+// The one place where errors leaving an event handler are caught and shown,
+// and the message boxes the handlers use.
+#pragma once
+
+#include <QString>
+
+#include <exception>
+#include <functional>
+
+class QWidget;
+
+namespace ui {
+
+// The message as the default error report shows it: a "." is appended unless
+// the text is empty or already ends in a character at or below '.'.
+QString errorReportText(const QString& message);
+
+// Modal for the whole application, captioned with the application title.
+void showErrorReport(const QString& message);
+
+// Runs a handler; any exception leaving it is reported (a silent abort is
+// not) and goes no further, so none ever unwinds through Qt.
+void guarded(const std::function<void()>& handler) noexcept;
+
+// The handlers' own message box: caption "提示", information icon, OK.
+void showInformation(QWidget* owner, const QString& text);
+
+} // namespace ui

@@ -1,0 +1,207 @@
+#include "UntMain.h"
+
+#include "ErrorReport.h"
+#include "WindowLook.h"
+#include "db/AdoConnection.h"
+#include "db/AdoDataSet.h"
+#include "db/ConnectionString.h"
+#include "db/ServerBrowser.h"
+#include "db/SqlText.h"
+#include "db/Text.h"
+
+#include <memory>
+
+namespace {
+
+// The one connection every handler works on; FormCreate makes it, FormDestroy frees it.
+std::unique_ptr<db::TADOConnection> SqlConn;
+
+std::u16string u16(const QString& text) { return text.toStdU16String(); }
+QString qstr(const std::u16string& text) { return QString::fromStdU16String(text); }
+
+// Forgets the browse: both lists and both file details.
+void ResetSelection(Ui::TFrmMain& form)
+{
+    form.CmbDb->clear();
+    form.CmbDb->setCurrentIndex(-1);
+    form.CmbLog->clear();
+    form.CmbLog->setCurrentIndex(-1);
+    form.EdtLogPath->setText(QString());
+    form.EdtLogSize->setText(QString());
+}
+
+QString FieldText(const db::TADODataSet& query, const std::u16string& name)
+{
+    return qstr(db::VarToStr(query.FieldValue(name)));
+}
+
+QString TrimmedFieldText(const db::TADODataSet& query, const std::u16string& name)
+{
+    return qstr(db::Trim(db::VarToStr(query.FieldValue(name))));
+}
+
+} // namespace
+
+db::TADOConnection* SqlConnection() { return SqlConn.get(); }
+
+TFrmMain::TFrmMain(const db::ServerBrowser& Browser, QWidget* parent) : QWidget(parent)
+{
+    setupUi(this);
+    ui::applyLook(*this);
+
+    // Every handler runs through the one guard, where Qt dispatches the event.
+    const auto handler = [this](void (TFrmMain::*method)()) {
+        return [this, method] { ui::guarded([this, method] { (this->*method)(); }); };
+    };
+    connect(CmbServer, &ui::TEditCombo::click, this, handler(&TFrmMain::CmbServerClick));
+    connect(CmbDb, &ui::TDropDownList::dropDown, this, handler(&TFrmMain::CmbDbDropDown));
+    connect(CmbDb, &ui::TDropDownList::click, this, handler(&TFrmMain::CmbDbClick));
+    connect(CmbLog, &ui::TDropDownList::change, this, handler(&TFrmMain::CmbLogChange));
+    connect(BtnOk, &QPushButton::clicked, this, handler(&TFrmMain::BtnOkClick));
+    connect(BtnExit, &QPushButton::clicked, this, handler(&TFrmMain::BtnExitClick));
+
+    CmbServer->setFocus();
+    ui::guarded([this, &Browser] { FormCreate(Browser); });
+}
+
+TFrmMain::~TFrmMain()
+{
+    ui::guarded([this] { FormDestroy(); });
+}
+
+void TFrmMain::FormCreate(const db::ServerBrowser& Browser)
+{
+    SqlConn = std::make_unique<db::TADOConnection>();
+
+    // The server list is a convenience: whatever goes wrong, the window opens
+    // and the user types a name.
+    try {
+        const db::TSqlServerLocator Locator(Browser);
+        const db::TNameList Names = Locator.ListAvailableSQLServers();
+        for (int i = 1; i <= Names.Count(); ++i)
+            CmbServer->addItem(qstr(Names.Item(i)));
+        if (CmbServer->count() > 0)
+            CmbServer->setCurrentIndex(0);
+    } catch (const std::exception&) {
+    }
+}
+
+void TFrmMain::FormDestroy()
+{
+    if (!SqlConn)
+        return;
+    SqlConn->Close();
+    SqlConn.reset();
+}
+
+void TFrmMain::BtnExitClick()
+{
+    close();
+}
+
+bool TFrmMain::ConnSql(db::TADOConnection& Conn, const QString& Server, const QString& DataBase,
+                       const QString& Uid, const QString& Pwd)
+{
+    if (Conn.Connected())
+        Conn.Close();
+    Conn.SetConnectionString(db::connectionText(u16(Server), u16(DataBase), u16(Uid), u16(Pwd)));
+    try {
+        Conn.Open();
+    } catch (const std::exception&) {
+        // A wrong server, login or password: the caller tells the user.
+    }
+    return Conn.Connected();
+}
+
+void TFrmMain::CmbServerClick()
+{
+    EdtPwd->setText(QString());
+    ResetSelection(*this);
+    SqlConn->Close();
+}
+
+void TFrmMain::CmbDbDropDown()
+{
+    CmbDb->clear();
+    if (ConnSql(*SqlConn, CmbServer->currentText(), QStringLiteral("master"), EdtUid->text(),
+                EdtPwd->text())) {
+        db::TADODataSet Query;
+        Query.SetConnection(SqlConn.get());
+        Query.SetCursorLocation(db::TCursorLocation::clUseClient);
+        Query.SetCommandText(db::sql::selectDatabases());
+        Query.Open();
+        const int n = Query.RecordCount();
+        for (int i = 0; i < n; ++i) {
+            CmbDb->addItem(FieldText(Query, u"name"));
+            Query.Next();
+        }
+        if (CmbDb->count() > 0)
+            CmbDb->setCurrentIndex(0);
+    } else {
+        ui::showInformation(this, QStringLiteral("数据库连接失败!"));
+        ResetSelection(*this);
+    }
+}
+
+void TFrmMain::CmbDbClick()
+{
+    if (!SqlConn->Connected()) {
+        ResetSelection(*this);
+        return;
+    }
+    SqlConn->Execute(db::sql::useDatabase(u16(CmbDb->currentText())));
+    {
+        db::TADODataSet Query;
+        Query.SetConnection(SqlConn.get());
+        Query.SetCommandText(db::sql::selectSecondaryFiles());
+        Query.Open();
+        CmbLog->clear();
+        CmbLog->setCurrentIndex(-1);
+        const int n = Query.RecordCount();
+        for (int i = 0; i < n; ++i) {
+            CmbLog->addItem(FieldText(Query, u"Name"));
+            Query.Next();
+        }
+        if (CmbLog->count() > 0)
+            CmbLog->setCurrentIndex(0);
+    }
+    CmbLogChange();
+}
+
+void TFrmMain::CmbLogChange()
+{
+    if (!SqlConn->Connected()) {
+        ResetSelection(*this);
+        return;
+    }
+    SqlConn->Execute(db::sql::useDatabase(u16(CmbDb->currentText())));
+    db::TADODataSet Query;
+    Query.SetConnection(SqlConn.get());
+    Query.SetCommandText(db::sql::selectFileByName(u16(CmbLog->currentText())));
+    Query.Open();
+    if (Query.RecordCount() != 0) {
+        EdtLogPath->setText(TrimmedFieldText(Query, u"FileName"));
+        EdtLogSize->setText(TrimmedFieldText(Query, u"Size"));
+    }
+}
+
+void TFrmMain::BtnOkClick()
+{
+    if (!SqlConn->Connected()) {
+        ui::showInformation(this, QStringLiteral("数据库连接失败!"));
+        return;
+    }
+    const std::u16string database = u16(CmbDb->currentText());
+    SqlConn->Execute(db::sql::setTruncLogOnCheckpoint(database, Chk->isChecked()));
+    SqlConn->BeginTrans();
+    try {
+        SqlConn->Execute(db::sql::truncateAndShrink(database, u16(CmbLog->currentText())));
+        SqlConn->CommitTrans();
+        ui::showInformation(this, QStringLiteral("数据库清理成功!"));
+    } catch (const std::exception&) {
+        // Whatever went wrong, the user learns only that it failed.
+        SqlConn->RollbackTrans();
+        ui::showInformation(this, QStringLiteral("数据库清理失败!"));
+    }
+    CmbLogChange();
+}
