@@ -15,6 +15,7 @@ public:
     explicit TestSandbox(sandbox::Catalog catalog = sandbox::Catalog::defaults());
 
     sandbox::Server& server() { return server_; }
+    const sandbox::Server& server() const { return server_; }
     sandbox::Engine& engine() { return server_.engine(); }
     std::uint16_t port() const { return server_.port(); }
 

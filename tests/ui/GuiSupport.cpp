@@ -59,6 +59,34 @@ Window::Window(const db::ServerBrowser& browser, bool show) : form(std::make_uni
     }
 }
 
+Session::Session(sandbox::Catalog catalog) : sandbox_(std::move(catalog)) {}
+
+QString Session::serverName() const { return QString::fromStdU16String(sandbox_.serverName()); }
+
+QStringList Session::sent() const
+{
+    QStringList all;
+    for (const auto& text : sandbox_.server().transcript())
+        all << QString::fromStdU16String(text);
+    return all;
+}
+
+void Session::clearSent() { sandbox_.server().clearTranscript(); }
+
+void Session::typeLogin(const QString& password)
+{
+    QTest::keyClicks(w().CmbServer, serverName());
+    QTest::keyClicks(w().EdtPwd, password);
+}
+
+void Session::chooseDatabase(const QString& name)
+{
+    openList(w().CmbDb);
+    const int index = w().CmbDb->findText(name);
+    QVERIFY2(index >= 0, qPrintable(name));
+    chooseInOpenList(w().CmbDb, index);
+}
+
 void openList(QComboBox* box)
 {
     QTest::mouseClick(box, Qt::LeftButton);

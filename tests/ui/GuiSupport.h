@@ -2,6 +2,8 @@
 #pragma once
 
 #include "db/ServerBrowser.h"
+#include "sandbox/Catalog.h"
+#include "tests/support/TestSandbox.h"
 #include "ui/UntMain.h"
 
 #include <QMessageBox>
@@ -51,6 +53,32 @@ struct Window {
     explicit Window(const db::ServerBrowser& browser, bool show = true);
     TFrmMain& operator*() { return *form; }
     TFrmMain* operator->() { return form.get(); }
+};
+
+// One test's world: a sandbox server, a fresh window, and every message box
+// answered. Destroyed in reverse: boxes, window, server.
+class Session {
+public:
+    explicit Session(sandbox::Catalog catalog);
+
+    testsupport::TestSandbox& sandbox() { return sandbox_; }
+    TFrmMain& w() { return *window_.form; }
+    BoxAnswerer& boxes() { return boxes_; }
+
+    QString serverName() const;
+    // Every batch the server received, in order.
+    QStringList sent() const;
+    void clearSent();
+
+    // The user types the server name and the password.
+    void typeLogin(const QString& password = "sandbox");
+    // The user opens the database list and picks this database.
+    void chooseDatabase(const QString& name);
+
+private:
+    testsupport::TestSandbox sandbox_;
+    Window window_;
+    BoxAnswerer boxes_;
 };
 
 // User actions.

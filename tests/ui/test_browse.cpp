@@ -17,14 +17,6 @@ using guitest::items;
 
 namespace {
 
-QStringList qlist(const std::vector<std::u16string>& texts)
-{
-    QStringList all;
-    for (const auto& t : texts)
-        all << QString::fromStdU16String(t);
-    return all;
-}
-
 // File names as sysfiles pads them to nchar(128), the padding taken off.
 QStringList fileNames(const QComboBox* box)
 {
@@ -39,52 +31,27 @@ QStringList fileNames(const QComboBox* box)
 class BrowseTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<testsupport::TestSandbox> sandbox;
-    std::optional<guitest::Window> window;
-    std::unique_ptr<BoxAnswerer> boxes;
+    std::unique_ptr<guitest::Session> session;
 
-    TFrmMain& w() { return **window; }
-    QString server() const { return QString::fromStdU16String(sandbox->serverName()); }
-    QStringList sent() const { return qlist(sandbox->server().transcript()); }
-
-    // The user types the server name and the password.
-    void typeLogin(const QString& password = "sandbox")
-    {
-        QTest::keyClicks(w().CmbServer, server());
-        QTest::keyClicks(w().EdtPwd, password);
-    }
-
-    // Opens the database list and picks the named database in it.
-    void chooseDatabase(const QString& name)
-    {
-        guitest::openList(w().CmbDb);
-        const int index = w().CmbDb->findText(name);
-        QVERIFY2(index >= 0, qPrintable(name));
-        guitest::chooseInOpenList(w().CmbDb, index);
-    }
+    TFrmMain& w() { return session->w(); }
+    testsupport::TestSandbox* sandbox() { return &session->sandbox(); }
+    BoxAnswerer* boxes() { return &session->boxes(); }
+    QString server() const { return session->serverName(); }
+    QStringList sent() const { return session->sent(); }
+    void typeLogin(const QString& password = "sandbox") { session->typeLogin(password); }
+    void chooseDatabase(const QString& name) { session->chooseDatabase(name); }
 
 private slots:
     void initTestCase() { guitest::setApplicationTitle(); }
 
-    void init()
-    {
-        sandbox = std::make_unique<testsupport::TestSandbox>(guitest::browseCatalog());
-        window.emplace();
-        boxes = std::make_unique<BoxAnswerer>();
-    }
-
-    void cleanup()
-    {
-        boxes.reset();
-        window.reset();
-        sandbox.reset();
-    }
+    void init() { session = std::make_unique<guitest::Session>(guitest::browseCatalog()); }
+    void cleanup() { session.reset(); }
 
     void openingTheListConnectsAndListsTheDatabases()
     {
         typeLogin();
         guitest::openList(w().CmbDb);
-        QVERIFY(boxes->texts().isEmpty());
+        QVERIFY(boxes()->texts().isEmpty());
         QVERIFY(guitest::listIsOpen(w().CmbDb));
         QCOMPARE(items(w().CmbDb), QStringList({"master", "Shop", "Stock", "My Shop's [DB]; 游戏", "Archive"}));
         QCOMPARE(w().CmbDb->currentIndex(), 0);
@@ -108,7 +75,7 @@ private slots:
         QCOMPARE(sent(), QStringList({"Select * From sysdatabases order by [DbId]", "Use Stock",
                                       "select * from sysfiles where fileid>1 order By fileid", "Use Stock",
                                       "select * from sysfiles where [name]='Stock_Log'"}));
-        QVERIFY(boxes->texts().isEmpty());
+        QVERIFY(boxes()->texts().isEmpty());
     }
 
     void aDatabaseWithOnlyItsLogShowsThatFileAtOnce()
@@ -130,8 +97,8 @@ private slots:
         w().EdtPwd->clear();
         QTest::keyClicks(w().EdtPwd, "wrong");
         guitest::openList(w().CmbDb);
-        QCOMPARE(boxes->texts(), QStringList({"数据库连接失败!"}));
-        const guitest::ShownBox& box = boxes->boxes().first();
+        QCOMPARE(boxes()->texts(), QStringList({"数据库连接失败!"}));
+        const guitest::ShownBox& box = boxes()->boxes().first();
         QCOMPARE(box.caption, QString("提示"));
         QCOMPARE(box.icon, QMessageBox::Information);
         QCOMPARE(box.owner, static_cast<QWidget*>(&w()));
@@ -147,10 +114,10 @@ private slots:
 
     void aRefusingServerSaysTheSame()
     {
-        sandbox->server().setRefuseLogins(true);
+        sandbox()->server().setRefuseLogins(true);
         typeLogin();
         guitest::openList(w().CmbDb);
-        QCOMPARE(boxes->texts(), QStringList({"数据库连接失败!"}));
+        QCOMPARE(boxes()->texts(), QStringList({"数据库连接失败!"}));
     }
 
     void theKeyboardOpensTheListThroughTheSameHandler_data()
@@ -190,7 +157,7 @@ private slots:
         QVERIFY(w().EdtLogPath->text().isEmpty());
         QVERIFY(w().EdtLogSize->text().isEmpty());
         QVERIFY(!SqlConnection()->Connected());
-        QTRY_COMPARE(sandbox->server().activeSessions(), 0);
+        QTRY_COMPARE(sandbox()->server().activeSessions(), 0);
     }
 
     void typingAPrefixOfAnotherServerCompletesItAndForgetsEverything()
@@ -226,7 +193,7 @@ private slots:
         QVERIFY(SqlConnection()->Connected());
 
         guitest::openList(w().CmbDb);
-        QCOMPARE(boxes->texts(), QStringList({"数据库连接失败!"}));
+        QCOMPARE(boxes()->texts(), QStringList({"数据库连接失败!"}));
         QCOMPARE(w().CmbLog->count(), 0);
     }
 
@@ -238,7 +205,7 @@ private slots:
         typeLogin();
         chooseDatabase("master");
         QCOMPARE(w().CmbLog->currentText().trimmed(), QString("mastlog"));
-        sandbox->server().clearTranscript();
+        sandbox()->server().clearTranscript();
 
         w().CmbDb->setFocus();
         QTest::keyClick(w().CmbDb, Qt::Key_Down);  // Shop
@@ -248,14 +215,14 @@ private slots:
         QCOMPARE(sent().count("Use Stock"), 2);
         QCOMPARE(w().EdtLogPath->text(), QString("C:\\data\\Stock_Log.ldf"));
 
-        sandbox->server().clearTranscript();
+        sandbox()->server().clearTranscript();
         now += 1000;
         QTest::keyClicks(w().CmbDb, "sh");  // "s" finds Shop; "sh" stays on it
         QCOMPARE(w().CmbDb->currentText(), QString("Shop"));
         QCOMPARE(sent().count("select * from sysfiles where fileid>1 order By fileid"), 1);
 
         // Within the pause the keys build one search text; after it a new one starts.
-        sandbox->server().clearTranscript();
+        sandbox()->server().clearTranscript();
         now += 1000;
         QTest::keyClicks(w().CmbDb, "ST");
         QCOMPARE(w().CmbDb->currentText(), QString("Stock"));
@@ -266,7 +233,7 @@ private slots:
 
         // The file list: arrows, type-ahead and Backspace each run the change handler.
         chooseDatabase("Stock");
-        sandbox->server().clearTranscript();
+        sandbox()->server().clearTranscript();
         w().CmbLog->setFocus();
         QTest::keyClick(w().CmbLog, Qt::Key_Down);
         QCOMPARE(w().CmbLog->currentText().trimmed(), QString("Stock_Extra"));
@@ -279,7 +246,7 @@ private slots:
         QCOMPARE(sent().count("select * from sysfiles where [name]='Stock_Extra'"), 1);
         QCOMPARE(sent().count("select * from sysfiles where [name]='Stock_Log'"), 2);
         // An arrow past the end changes nothing and runs nothing.
-        sandbox->server().clearTranscript();
+        sandbox()->server().clearTranscript();
         QTest::keyClick(w().CmbLog, Qt::Key_Up);
         QVERIFY(sent().isEmpty());
     }
@@ -288,7 +255,7 @@ private slots:
     {
         typeLogin();
         chooseDatabase("Stock");
-        sandbox->server().clearTranscript();
+        sandbox()->server().clearTranscript();
 
         guitest::openList(w().CmbDb);
         QCOMPARE(sent(), QStringList({"Select * From sysdatabases order by [DbId]"}));
@@ -304,16 +271,16 @@ private slots:
     {
         typeLogin();
         chooseDatabase("Archive");
-        QCOMPARE(boxes->boxes().size(), 1);
-        QCOMPARE(boxes->boxes().first().caption, QString("SQL SERVER日志清理工具"));
-        QCOMPARE(boxes->boxes().first().icon, QMessageBox::Critical);
-        QCOMPARE(boxes->texts().first(), QString("Database 'Archive' cannot be opened because it is offline."));
+        QCOMPARE(boxes()->boxes().size(), 1);
+        QCOMPARE(boxes()->boxes().first().caption, QString("SQL SERVER日志清理工具"));
+        QCOMPARE(boxes()->boxes().first().icon, QMessageBox::Critical);
+        QCOMPARE(boxes()->texts().first(), QString("Database 'Archive' cannot be opened because it is offline."));
         QCOMPARE(w().CmbLog->count(), 0);
 
         // The window carries on.
-        boxes->clear();
+        boxes()->clear();
         chooseDatabase("Shop");
-        QVERIFY(boxes->texts().isEmpty());
+        QVERIFY(boxes()->texts().isEmpty());
         QCOMPARE(w().EdtLogSize->text(), QString("262144"));
     }
 
@@ -321,7 +288,7 @@ private slots:
     {
         typeLogin();
         chooseDatabase("My Shop's [DB]; 游戏");
-        QVERIFY(boxes->texts().isEmpty());
+        QVERIFY(boxes()->texts().isEmpty());
         QCOMPARE(fileNames(w().CmbLog), QStringList({"log ]; 's 日志"}));
         QCOMPARE(w().EdtLogPath->text(), QString("C:\\数据\\weird log.ldf"));
         QCOMPARE(w().EdtLogSize->text(), QString("4096"));

@@ -46,30 +46,19 @@ const sandbox::DbFile* findFile(const sandbox::Catalog& catalog, const std::u16s
 class ShrinkTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<testsupport::TestSandbox> sandbox;
-    std::optional<guitest::Window> window;
-    std::unique_ptr<BoxAnswerer> boxes;
+    std::unique_ptr<guitest::Session> session;
 
-    TFrmMain& w() { return **window; }
-
-    QStringList sent() const
-    {
-        QStringList all;
-        for (const auto& t : sandbox->server().transcript())
-            all << QString::fromStdU16String(t);
-        return all;
-    }
+    TFrmMain& w() { return session->w(); }
+    testsupport::TestSandbox* sandbox() { return &session->sandbox(); }
+    BoxAnswerer* boxes() { return &session->boxes(); }
+    QStringList sent() const { return session->sent(); }
 
     void browseTo(const QString& database)
     {
-        QTest::keyClicks(w().CmbServer, QString::fromStdU16String(sandbox->serverName()));
-        QTest::keyClicks(w().EdtPwd, "sandbox");
-        guitest::openList(w().CmbDb);
-        const int index = w().CmbDb->findText(database);
-        QVERIFY2(index >= 0, qPrintable(database));
-        guitest::chooseInOpenList(w().CmbDb, index);
-        QVERIFY(boxes->texts().isEmpty());
-        sandbox->server().clearTranscript();
+        session->typeLogin();
+        session->chooseDatabase(database);
+        QVERIFY(boxes()->texts().isEmpty());
+        session->clearSent();
     }
 
     void press() { QTest::mouseClick(w().BtnOk, Qt::LeftButton); }
@@ -89,19 +78,8 @@ class ShrinkTest : public QObject {
 private slots:
     void initTestCase() { guitest::setApplicationTitle(); }
 
-    void init()
-    {
-        sandbox = std::make_unique<testsupport::TestSandbox>(shrinkCatalog());
-        window.emplace();
-        boxes = std::make_unique<BoxAnswerer>();
-    }
-
-    void cleanup()
-    {
-        boxes.reset();
-        window.reset();
-        sandbox.reset();
-    }
+    void init() { session = std::make_unique<guitest::Session>(shrinkCatalog()); }
+    void cleanup() { session.reset(); }
 
     void truncatesAndShrinksTheLogSettingTheOption_data()
     {
@@ -115,9 +93,9 @@ private slots:
         QFETCH(bool, checked);
         {
             // Start from the opposite state, so the command visibly changes it.
-            sandbox::Catalog c = sandbox->engine().catalog();
+            sandbox::Catalog c = sandbox()->engine().catalog();
             c.find(u"Shop")->status = checked ? 0 : sandbox::Database::TruncLogOnChkpt;
-            sandbox->engine().setCatalog(c);
+            sandbox()->engine().setCatalog(c);
         }
         browseTo("Shop");
         QCOMPARE(w().EdtLogSize->text(), QString("262144"));
@@ -126,16 +104,16 @@ private slots:
         QCOMPARE(w().Chk->isChecked(), checked);
 
         press();
-        QCOMPARE(boxes->texts(), QStringList({"数据库清理成功!"}));
-        QCOMPARE(boxes->boxes().first().caption, QString("提示"));
-        QCOMPARE(boxes->boxes().first().icon, QMessageBox::Information);
+        QCOMPARE(boxes()->texts(), QStringList({"数据库清理成功!"}));
+        QCOMPARE(boxes()->boxes().first().caption, QString("提示"));
+        QCOMPARE(boxes()->boxes().first().icon, QMessageBox::Information);
         const QString option = checked ? "'True'" : "'False'";
         expectInOrder({"exec sp_dboption 'Shop', 'trunc. log on chkpt.', " + option,
                        "BACKUP LOG Shop WITH TRUNCATE_ONLY DBCC SHRINKFILE (Shop_Log, 10)", "Use Shop",
                        "select * from sysfiles where [name]='Shop_Log'"});
         QVERIFY(!sent().contains("BEGIN TRANSACTION"));
 
-        const sandbox::Catalog after = sandbox->engine().catalog();
+        const sandbox::Catalog after = sandbox()->engine().catalog();
         QCOMPARE(after.find(u"Shop")->truncLogOnCheckpoint(), checked);
         QCOMPARE(findFile(after, u"Shop", u"Shop_Log")->size, 1280);
         QCOMPARE(w().EdtLogSize->text(), QString("1280"));
@@ -147,8 +125,8 @@ private slots:
         browseTo("Busy");
         press();
         // 9008 is only information: the job still succeeded as far as it could.
-        QCOMPARE(boxes->texts(), QStringList({"数据库清理成功!"}));
-        const std::int32_t size = findFile(sandbox->engine().catalog(), u"Busy", u"Busy_Log")->size;
+        QCOMPARE(boxes()->texts(), QStringList({"数据库清理成功!"}));
+        const std::int32_t size = findFile(sandbox()->engine().catalog(), u"Busy", u"Busy_Log")->size;
         QVERIFY(size > 1280);
         QVERIFY(size < 40960);
         QCOMPARE(w().EdtLogSize->text(), QString::number(size));
@@ -159,17 +137,17 @@ private slots:
         browseTo("Shop");
         {
             // Someone renamed the log meanwhile: the chosen name is gone.
-            sandbox::Catalog c = sandbox->engine().catalog();
+            sandbox::Catalog c = sandbox()->engine().catalog();
             c.find(u"Shop")->files[1].name = u"Shop_Log_Renamed";
-            sandbox->engine().setCatalog(c);
+            sandbox()->engine().setCatalog(c);
         }
         QTest::mouseClick(w().Chk, Qt::LeftButton);
         press();
-        QCOMPARE(boxes->texts(), QStringList({"数据库清理失败!"}));
+        QCOMPARE(boxes()->texts(), QStringList({"数据库清理失败!"}));
         expectInOrder({"exec sp_dboption 'Shop', 'trunc. log on chkpt.', 'True'",
                        "BACKUP LOG Shop WITH TRUNCATE_ONLY DBCC SHRINKFILE (Shop_Log, 10)", "Use Shop",
                        "select * from sysfiles where [name]='Shop_Log'"});
-        QVERIFY(sandbox->engine().catalog().find(u"Shop")->truncLogOnCheckpoint());
+        QVERIFY(sandbox()->engine().catalog().find(u"Shop")->truncLogOnCheckpoint());
         QVERIFY(!SqlConnection()->InTransaction());
         // No row for the old name: the details keep what they showed.
         QCOMPARE(w().EdtLogSize->text(), QString("262144"));
@@ -179,15 +157,15 @@ private slots:
     {
         browseTo("Shop");
         {
-            sandbox::Catalog c = sandbox->engine().catalog();
+            sandbox::Catalog c = sandbox()->engine().catalog();
             std::erase_if(c.databases, [](const sandbox::Database& d) { return d.name == u"Shop"; });
-            sandbox->engine().setCatalog(c);
+            sandbox()->engine().setCatalog(c);
         }
         press();
-        QCOMPARE(boxes->boxes().size(), 1);
-        QCOMPARE(boxes->boxes().first().caption, QString("SQL SERVER日志清理工具"));
-        QCOMPARE(boxes->boxes().first().icon, QMessageBox::Critical);
-        QCOMPARE(boxes->texts().first(),
+        QCOMPARE(boxes()->boxes().size(), 1);
+        QCOMPARE(boxes()->boxes().first().caption, QString("SQL SERVER日志清理工具"));
+        QCOMPARE(boxes()->boxes().first().icon, QMessageBox::Critical);
+        QCOMPARE(boxes()->texts().first(),
                  QString("The database 'Shop' does not exist. Use sp_helpdb to show available databases."));
         QCOMPARE(sent(), QStringList({"exec sp_dboption 'Shop', 'trunc. log on chkpt.', 'False'"}));
         QVERIFY(!SqlConnection()->InTransaction());
@@ -201,10 +179,10 @@ private slots:
         slow.action = sandbox::Fault::Action::Delay;
         slow.pattern = "SHRINKFILE";
         slow.delay = std::chrono::minutes(5);  // the client's cancel ends it long before
-        sandbox->engine().addFault(slow);
+        sandbox()->engine().addFault(slow);
 
         press();
-        QCOMPARE(boxes->texts(), QStringList({"数据库清理失败!"}));
+        QCOMPARE(boxes()->texts(), QStringList({"数据库清理失败!"}));
         QVERIFY(!SqlConnection()->InTransaction());
         QVERIFY(SqlConnection()->Connected());
         QCOMPARE(sent().last(), QString("select * from sysfiles where [name]='Shop_Log'"));
@@ -216,20 +194,20 @@ private slots:
         sandbox::Fault drop;
         drop.action = sandbox::Fault::Action::Drop;
         drop.pattern = "^BACKUP LOG";
-        sandbox->engine().addFault(drop);
+        sandbox()->engine().addFault(drop);
 
         press();
         // The roll-back's own error reaches the default report; no message of the handler.
-        QCOMPARE(boxes->boxes().size(), 1);
-        QCOMPARE(boxes->boxes().first().caption, QString("SQL SERVER日志清理工具"));
-        QCOMPARE(boxes->boxes().first().icon, QMessageBox::Critical);
-        QVERIFY(!boxes->texts().contains("数据库清理失败!"));
+        QCOMPARE(boxes()->boxes().size(), 1);
+        QCOMPARE(boxes()->boxes().first().caption, QString("SQL SERVER日志清理工具"));
+        QCOMPARE(boxes()->boxes().first().icon, QMessageBox::Critical);
+        QVERIFY(!boxes()->texts().contains("数据库清理失败!"));
         QVERIFY(!SqlConnection()->Connected());
 
-        sandbox->engine().clearFaults();
-        boxes->clear();
+        sandbox()->engine().clearFaults();
+        boxes()->clear();
         guitest::openList(w().CmbDb);
-        QVERIFY(boxes->texts().isEmpty());
+        QVERIFY(boxes()->texts().isEmpty());
         QVERIFY(w().CmbDb->count() > 0);
         guitest::closeList(w().CmbDb);
     }
@@ -237,7 +215,7 @@ private slots:
     void notConnectedSaysSoAndSendsNothing()
     {
         press();
-        QCOMPARE(boxes->texts(), QStringList({"数据库连接失败!"}));
+        QCOMPARE(boxes()->texts(), QStringList({"数据库连接失败!"}));
         QVERIFY(sent().isEmpty());
     }
 
@@ -248,7 +226,7 @@ private slots:
         press();
         QVERIFY(sent().contains("BACKUP LOG Lonely WITH TRUNCATE_ONLY DBCC SHRINKFILE (, 10)"));
         // The server calls it a syntax error, so the job failed.
-        QCOMPARE(boxes->texts(), QStringList({"数据库清理失败!"}));
+        QCOMPARE(boxes()->texts(), QStringList({"数据库清理失败!"}));
         QVERIFY(!SqlConnection()->InTransaction());
     }
 };
