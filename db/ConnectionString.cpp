@@ -30,7 +30,7 @@ std::u16string trimBlanks(std::u16string_view text)
 // What OLE DB answers for text it cannot read (the details are for us only).
 [[noreturn]] void malformed(std::u16string_view)
 {
-    throw EDatabaseError(u"Format of the initialization string does not conform to the OLE DB specification");
+    throw EDatabaseError(u"Format of the initialization string does not follow the OLE DB connection-string rules");
 }
 
 bool contains(const std::u16string& text, char16_t c) { return text.find(c) != std::u16string::npos; }

@@ -150,7 +150,7 @@ std::u16string textForState(const std::string& sqlState)
         {"08S01", u"Communication link failure"},
         {"08003", u"Connection not open"},
         {"08007", u"Connection failure during transaction"},
-        {"28000", u"Invalid authorization specification"},
+        {"28000", u"Login refused: invalid authorization"},
         {"42000", u"Syntax error or access violation"},
         {"HY000", u"General error"},
         {"HY001", u"Memory allocation error"},

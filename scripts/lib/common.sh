@@ -12,7 +12,7 @@ packages=(
     googletest libgtest-dev libbenchmark-dev
     iproute2 util-linux
     fonts-wqy-zenhei fontconfig
-    xvfb xauth x11-apps imagemagick
+    xvfb xauth x11-apps x11-utils imagemagick
 )
 
 as_root() {

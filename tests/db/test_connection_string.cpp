@@ -155,7 +155,7 @@ TEST(OdbcString, RejectsUnknownProvidersAndKeywords)
     EXPECT_EQ(message(u"provider=sqloledb;Server=s;Trusted=yes"), "Unknown connection string keyword 'Trusted'");
     // Plain concatenation of a password holding ';' leaves a piece without '='.
     EXPECT_EQ(message(u"provider=sqloledb;Server=s;Pwd=a;b"),
-              "Format of the initialization string does not conform to the OLE DB specification");
+              "Format of the initialization string does not follow the OLE DB connection-string rules");
     // The first Provider counts.
     EXPECT_EQ(message(u"provider=sqloledb;provider=msdasql;Server=s"), "no error");
 }
