@@ -1,6 +1,7 @@
 #include "Session.h"
 
 #include "TdsLogin.h"
+#include "TdsRpc.h"
 
 #include <algorithm>
 #include <exception>
@@ -51,6 +52,12 @@ std::size_t allHeadersLength(std::span<const std::uint8_t> p)
     return total;
 }
 
+std::u16string decimal(std::int64_t n)
+{
+    const std::string s = std::to_string(n);
+    return std::u16string(s.begin(), s.end());
+}
+
 Message makeMessage(std::int32_t number, std::uint8_t severity, std::uint8_t state, std::u16string text)
 {
     Message m;
@@ -67,7 +74,14 @@ Message makeMessage(std::int32_t number, std::uint8_t severity, std::uint8_t sta
 // packets while the batch runs; the last packet goes out when it ends.
 class Session::BatchSink final : public ResultSink {
 public:
-    explicit BatchSink(Session& session) : session_(session) {}
+    // In a procedure call the statements' DONEs become DONEINPROC and the
+    // reply ends with the return status, output parameters and DONEPROC.
+    BatchSink(Session& session, bool inProcedure) : session_(session), inProcedure_(inProcedure) {}
+
+    void returnValue(std::uint16_t ordinal, std::u16string name, std::optional<std::int32_t> value)
+    {
+        returnValues_.push_back({ordinal, std::move(name), value});
+    }
 
     void columns(const std::vector<Column>& cols) override
     {
@@ -96,6 +110,8 @@ public:
         writePendingDone();
         // MORE and ATTN are ours to set: MORE is known only when the next token comes.
         const auto ours = static_cast<std::uint16_t>(tds::donebits::More | tds::donebits::Attention);
+        if (inProcedure_ && kind == DoneKind::Done)
+            kind = DoneKind::DoneInProc;
         pending_ = PendingDone{kind, static_cast<std::uint16_t>(status & ~ours), curCmd, rowCount};
         errorSinceDone_ = false;
     }
@@ -106,8 +122,10 @@ public:
             return;
         writePendingDone();
         tds::writeMessage(tokens_, msg, session_.host_.serverName());
-        if (msg.severity > 10)
+        if (msg.severity > 10) {
             errorSinceDone_ = true;
+            anyError_ = true;
+        }
         sendFullPackets();
     }
 
@@ -178,6 +196,12 @@ public:
         if (attention_) {
             writePendingDone();
             tds::writeDone(tokens_, DoneKind::Done, tds::donebits::Attention, 0, 0);
+        } else if (inProcedure_) {
+            writePendingDone();
+            tds::writeReturnStatus(tokens_, 0);
+            for (const ReturnValue& v : returnValues_)
+                tds::writeReturnValue(tokens_, v.ordinal, v.name, v.value);
+            tds::writeDone(tokens_, DoneKind::DoneProc, anyError_ ? done::Error : 0, 0, 0);
         } else if (pending_ && pending_->kind != DoneKind::DoneInProc) {
             writeDone(*pending_, false);
             pending_.reset();
@@ -190,6 +214,11 @@ public:
     }
 
 private:
+    struct ReturnValue {
+        std::uint16_t ordinal;
+        std::u16string name;
+        std::optional<std::int32_t> value;
+    };
     struct PendingDone {
         DoneKind kind;
         std::uint16_t status;
@@ -230,6 +259,9 @@ private:
     }
 
     Session& session_;
+    const bool inProcedure_;
+    std::vector<ReturnValue> returnValues_;
+    bool anyError_ = false;
     tds::TokenBuffer tokens_;
     std::vector<Column> columns_;
     std::optional<PendingDone> pending_;
@@ -274,15 +306,16 @@ void Session::run()
                 keep = answerAttention();
                 break;
             case tds::packet::Rpc:
+                keep = serveRpc(request);
+                break;
             case tds::packet::TransactionManager:
             case tds::packet::BulkLoad: {
                 tds::TokenBuffer tokens;
                 tds::writeMessage(tokens,
                                   makeMessage(50000, 16, 1,
-                                              u"The sandbox runs SQL batches only; this request type is not supported."),
+                                              u"The sandbox runs SQL batches and procedure calls only; this request type is not supported."),
                                   host_.serverName());
-                tds::writeDone(tokens, request.type == tds::packet::Rpc ? DoneKind::DoneProc : DoneKind::Done,
-                               done::Error, 0, 0);
+                tds::writeDone(tokens, DoneKind::Done, done::Error, 0, 0);
                 keep = sendReply(tokens);
                 break;
             }
@@ -355,8 +388,7 @@ bool Session::login(const tds::Request& request)
                       makeMessage(5703, 10, 1, u"Changed language setting to " + std::u16string(Language) + u"."),
                       host_.serverName());
     tds::writeLoginAck(tokens, ProgramName);
-    const std::string size = std::to_string(writer_.packetSize());
-    const std::u16string size16(size.begin(), size.end());
+    const std::u16string size16 = decimal(static_cast<std::int64_t>(writer_.packetSize()));
     tds::writeEnvChange(tokens, tds::envchange::PacketSize, size16, size16);
     tds::writeDone(tokens, DoneKind::Done, 0, 0, 0);
     return sendReply(tokens);
@@ -387,9 +419,14 @@ bool Session::serveBatch(const tds::Request& request)
     std::u16string text(payload.size() / 2, u'\0');
     for (std::size_t i = 0; i < text.size(); ++i)
         text[i] = static_cast<char16_t>(payload[2 * i] | (payload[2 * i + 1] << 8));
-    host_.recordBatch(state_.spid, text);
+    BatchSink sink(*this, false);
+    runSql(text, sink);
+    return sink.finish();
+}
 
-    BatchSink sink(*this);
+void Session::runSql(const std::u16string& text, BatchSink& sink)
+{
+    host_.recordBatch(state_.spid, text);
     try {
         host_.engine().runBatch(state_, text, sink);
     } catch (const std::exception& e) {
@@ -397,6 +434,118 @@ bool Session::serveBatch(const tds::Request& request)
     } catch (...) {
         sink.internalError(nullptr);
     }
+}
+
+bool Session::serveRpc(const tds::Request& request)
+{
+    std::span<const std::uint8_t> payload(request.payload);
+    payload = payload.subspan(allHeadersLength(payload));
+    BatchSink sink(*this, true);
+    const auto rpc = tds::parseRpc(payload);
+    if (!rpc) {
+        sink.message(makeMessage(50000, 16, 1, u"The sandbox cannot read this procedure call."));
+        return sink.finish();
+    }
+    const auto& params = rpc->params;
+    auto unsupported = [&](std::u16string what) {
+        sink.message(makeMessage(50000, 16, 1, u"The sandbox does not support " + std::move(what) + u"."));
+        return sink.finish();
+    };
+    auto textAt = [&](std::size_t i) -> std::optional<std::u16string> {
+        return i < params.size() ? params[i].text : std::nullopt;
+    };
+
+    std::u16string name = rpc->procName;
+    // Drivers name the system procedures with or without their owner.
+    for (const std::u16string_view prefix : {u"master..", u"master.dbo.", u"dbo.", u"sys."})
+        if (name.size() > prefix.size() && equalsIgnoringCase(std::u16string_view(name).substr(0, prefix.size()), prefix))
+            name.erase(0, prefix.size());
+    std::uint16_t id = rpc->procId;
+    if (id == 0) {
+        const std::pair<std::u16string_view, std::uint16_t> known[] = {
+            {u"sp_executesql", tds::procid::ExecuteSql}, {u"sp_prepare", tds::procid::Prepare},
+            {u"sp_execute", tds::procid::Execute},       {u"sp_prepexec", tds::procid::PrepExec},
+            {u"sp_unprepare", tds::procid::Unprepare},
+        };
+        for (const auto& [procName, procId] : known)
+            if (equalsIgnoringCase(name, procName))
+                id = procId;
+    }
+
+    switch (id) {
+    case tds::procid::ExecuteSql: {
+        const auto text = textAt(0);
+        if (!text)
+            return unsupported(u"sp_executesql without a statement");
+        if (params.size() > 2)
+            return unsupported(u"statement parameters");
+        runSql(*text, sink);
+        return sink.finish();
+    }
+    case tds::procid::Prepare:
+    case tds::procid::PrepExec: {
+        const auto text = textAt(2);
+        if (!text || params.empty())
+            return unsupported(u"this form of prepared statement");
+        if (params.size() > (id == tds::procid::Prepare ? 4u : 3u))
+            return unsupported(u"statement parameters");
+        const std::int32_t handle = nextHandle_++;
+        prepared_[handle] = *text;
+        sink.returnValue(0, params[0].name, handle);
+        if (id == tds::procid::PrepExec)
+            runSql(*text, sink);
+        return sink.finish();
+    }
+    case tds::procid::Execute: {
+        if (params.empty() || !params[0].integer)
+            return unsupported(u"sp_execute without a handle");
+        if (params.size() > 1)
+            return unsupported(u"statement parameters");
+        const auto handle = static_cast<std::int32_t>(*params[0].integer);
+        const auto found = prepared_.find(handle);
+        if (found == prepared_.end()) {
+            sink.message(makeMessage(
+                8179, 16, 1, u"Could not find prepared statement with handle " + decimal(handle) + u"."));
+            return sink.finish();
+        }
+        const std::u16string text = found->second;
+        runSql(text, sink);
+        return sink.finish();
+    }
+    case tds::procid::Unprepare:
+        if (!params.empty() && params[0].integer)
+            prepared_.erase(static_cast<std::int32_t>(*params[0].integer));
+        return sink.finish();
+    default:
+        break;
+    }
+    if (name.empty())
+        return unsupported(u"this system procedure id");
+
+    // Any other procedure runs as the EXEC statement the call stands for.
+    std::u16string text = u"EXEC " + rpc->procName;
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        const tds::RpcParam& p = params[i];
+        if (p.output() || !p.usable())
+            return unsupported(u"output parameters or parameters of this type");
+        text += i == 0 ? u" " : u", ";
+        if (!p.name.empty())
+            text += p.name + u" = ";
+        if (p.isNull) {
+            text += u"NULL";
+        } else if (p.integer) {
+            text += decimal(*p.integer);
+        } else {
+            text += u"N'";
+            for (char16_t c : *p.text) {
+                text.push_back(c);
+                if (c == u'\'')
+                    text.push_back(c);
+            }
+            text += u"'";
+        }
+    }
+    runSql(text, sink);
     return sink.finish();
 }
 

@@ -9,6 +9,7 @@
 #include "TdsTokens.h"
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 namespace sandbox {
@@ -44,6 +45,8 @@ private:
     bool login(const tds::Request& request);
     bool rejectLogin(const tds::Login7& login, const Message* first);
     bool serveBatch(const tds::Request& request);
+    bool serveRpc(const tds::Request& request);
+    void runSql(const std::u16string& text, BatchSink& sink);
     bool answerAttention();
     bool sendReply(tds::TokenBuffer& tokens);
     bool sendPackets(std::span<const std::uint8_t> payload, bool endOfMessage);
@@ -53,6 +56,9 @@ private:
     tds::PacketWriter writer_;
     SessionHost& host_;
     SessionState state_;
+    // Statements prepared through sp_prepare / sp_prepexec, by handle.
+    std::map<std::int32_t, std::u16string> prepared_;
+    std::int32_t nextHandle_ = 1;
 };
 
 } // namespace sandbox

@@ -265,6 +265,30 @@ void writeDone(TokenBuffer& out, DoneKind kind, std::uint16_t status, std::uint1
         out.u32(static_cast<std::uint32_t>(std::min<std::uint64_t>(rowCount, 0xFFFFFFFFu)));
 }
 
+void writeReturnStatus(TokenBuffer& out, std::int32_t status)
+{
+    out.u8(token::ReturnStatus);
+    out.u32(static_cast<std::uint32_t>(status));
+}
+
+void writeReturnValue(TokenBuffer& out, std::uint16_t ordinal, std::u16string_view name, std::optional<std::int32_t> value)
+{
+    out.u8(token::ReturnValue);
+    out.u16(ordinal);
+    out.bVarChar(name);
+    out.u8(0x01);  // an output parameter
+    out.u16(0);    // user type
+    out.u16(0x0001);
+    out.u8(wiretype::IntN);
+    out.u8(4);
+    if (value) {
+        out.u8(4);
+        out.u32(static_cast<std::uint32_t>(*value));
+    } else {
+        out.u8(0);
+    }
+}
+
 void writeColMetadata(TokenBuffer& out, const std::vector<Column>& cols)
 {
     out.u8(token::ColMetadata);

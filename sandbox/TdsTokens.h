@@ -4,6 +4,7 @@
 #include "Result.h"
 
 #include <array>
+#include <optional>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -15,7 +16,9 @@ namespace token {
 constexpr std::uint8_t ColMetadata = 0x81;
 constexpr std::uint8_t Error = 0xAA;
 constexpr std::uint8_t Info = 0xAB;
+constexpr std::uint8_t ReturnValue = 0xAC;
 constexpr std::uint8_t LoginAck = 0xAD;
+constexpr std::uint8_t ReturnStatus = 0x79;
 constexpr std::uint8_t Row = 0xD1;
 constexpr std::uint8_t EnvChange = 0xE3;
 constexpr std::uint8_t Done = 0xFD;
@@ -93,6 +96,9 @@ void writeMessage(TokenBuffer& out, const Message& msg, std::u16string_view serv
                   Layout layout = Layout::Tds71);
 void writeDone(TokenBuffer& out, DoneKind kind, std::uint16_t status, std::uint16_t curCmd, std::uint64_t rowCount,
                Layout layout = Layout::Tds71);
+// The end of a procedure call: its return status and an int output parameter.
+void writeReturnStatus(TokenBuffer& out, std::int32_t status);
+void writeReturnValue(TokenBuffer& out, std::uint16_t ordinal, std::u16string_view name, std::optional<std::int32_t> value);
 void writeColMetadata(TokenBuffer& out, const std::vector<Column>& cols);
 // Values are encoded for `cols` (the last COLMETADATA); NChar is blank-padded
 // to its length, over-long text is cut to the declared length.

@@ -95,43 +95,43 @@ long number(const std::string& text, const std::string& what, long low, long hig
 
 // REGEX=NUMBER:SEVERITY:TEXT. The pattern may itself hold '=', so the split is
 // at the first '=' that is followed by NUMBER:SEVERITY:.
-sandbox::Fault errorFault(const std::string& spec)
+sandbox::Fault errorFault(const std::string& argument)
 {
     static const std::regex tail(R"(^(-?\d+):(\d+):(.*)$)");
-    for (std::size_t eq = spec.find('='); eq != std::string::npos; eq = spec.find('=', eq + 1)) {
+    for (std::size_t eq = argument.find('='); eq != std::string::npos; eq = argument.find('=', eq + 1)) {
         std::smatch m;
-        const std::string rest = spec.substr(eq + 1);
+        const std::string rest = argument.substr(eq + 1);
         if (!std::regex_match(rest, m, tail))
             continue;
         sandbox::Fault f;
         f.action = sandbox::Fault::Action::Error;
-        f.pattern = spec.substr(0, eq);
+        f.pattern = argument.substr(0, eq);
         f.error.number = static_cast<std::int32_t>(number(m[1].str(), "the error number", -2147483647L, 2147483647L));
         f.error.severity = static_cast<std::uint8_t>(number(m[2].str(), "the severity", 0, 25));
         f.error.state = 1;
         f.error.text = utf16(m[3].str());
         return f;
     }
-    throw UsageFailure{"--fault-error wants 'REGEX=NUMBER:SEVERITY:TEXT', not '" + spec + "'"};
+    throw UsageFailure{"--fault-error wants 'REGEX=NUMBER:SEVERITY:TEXT', not '" + argument + "'"};
 }
 
-sandbox::Fault delayFault(const std::string& spec)
+sandbox::Fault delayFault(const std::string& argument)
 {
-    const std::size_t eq = spec.rfind('=');
+    const std::size_t eq = argument.rfind('=');
     if (eq == std::string::npos)
-        throw UsageFailure{"--fault-delay wants 'REGEX=MILLISECONDS', not '" + spec + "'"};
+        throw UsageFailure{"--fault-delay wants 'REGEX=MILLISECONDS', not '" + argument + "'"};
     sandbox::Fault f;
     f.action = sandbox::Fault::Action::Delay;
-    f.pattern = spec.substr(0, eq);
-    f.delay = std::chrono::milliseconds(number(spec.substr(eq + 1), "the delay", 0, 86'400'000L));
+    f.pattern = argument.substr(0, eq);
+    f.delay = std::chrono::milliseconds(number(argument.substr(eq + 1), "the delay", 0, 86'400'000L));
     return f;
 }
 
-sandbox::Fault dropFault(const std::string& spec)
+sandbox::Fault dropFault(const std::string& argument)
 {
     sandbox::Fault f;
     f.action = sandbox::Fault::Action::Drop;
-    f.pattern = spec;
+    f.pattern = argument;
     return f;
 }
 

@@ -455,6 +455,91 @@ TEST_F(Wire, NCharColumnsArriveBlankPadded)
     EXPECT_EQ(name.find_first_not_of(u' ', 10), std::u16string::npos);
 }
 
+// ---- procedure calls (how ODBC drivers run prepared statements) -----------------
+
+constexpr std::uint8_t Rpc = 0x03;
+
+std::vector<Token> call(Client& c, const Bytes& request)
+{
+    c.send(Rpc, request);
+    auto reply = c.readReply();
+    if (!reply)
+        throw std::runtime_error("no reply to procedure call");
+    return tokens(*reply);
+}
+
+TEST_F(Wire, PrepExecRunsTheStatementAndReturnsAHandle)
+{
+    Client c(sandbox.port());
+    logIn(c);
+    sandbox.server().clearTranscript();
+    // What FreeTDS sends for SQLPrepare + SQLExecute without parameters.
+    const auto all = call(c, rpc({}, 13, {intParam(std::nullopt, true), ntextParam(u""),
+                                          ntextParam(u"select name from master..sysdatabases where dbid = 4")}));
+    const auto rows = only<RowToken>(all);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(std::get<std::u16string>(rows[0].cells[0]), u"msdb");
+    const auto values = only<ReturnValueToken>(all);
+    ASSERT_EQ(values.size(), 1u);
+    ASSERT_TRUE(values[0].value);
+    EXPECT_EQ(only<ReturnStatusToken>(all).size(), 1u);
+    const auto dones = only<DoneToken>(all);
+    ASSERT_EQ(dones.size(), 2u);
+    EXPECT_EQ(dones[0].token, 0xFF);  // the statement's DONEINPROC
+    EXPECT_EQ(dones[0].status & DoneMore, DoneMore);
+    EXPECT_EQ(dones[0].rowCount, 1u);
+    EXPECT_EQ(dones[1].token, 0xFE);  // the call's DONEPROC, last
+    EXPECT_EQ(dones[1].status, 0);
+    EXPECT_EQ(sandbox.server().transcript(),
+              std::vector<std::u16string>{u"select name from master..sysdatabases where dbid = 4"});
+
+    // The handle runs the statement again; after sp_unprepare it is gone.
+    const std::int32_t handle = *values[0].value;
+    EXPECT_EQ(only<RowToken>(call(c, rpc(u"sp_execute", 0, {intParam(handle)}))).size(), 1u);
+    call(c, rpc({}, 15, {intParam(handle)}));
+    const auto gone = only<MessageToken>(call(c, rpc(u"sp_execute", 0, {intParam(handle)})));
+    ASSERT_EQ(gone.size(), 1u);
+    EXPECT_EQ(gone[0].number, 8179);
+}
+
+TEST_F(Wire, ExecuteSqlAndNamedProceduresRunAsBatches)
+{
+    Client c(sandbox.port());
+    logIn(c);
+    sandbox.server().clearTranscript();
+    EXPECT_EQ(only<RowToken>(call(c, rpc(u"sp_executesql", 0, {nvarcharParam(u"select 1")}))).size(), 1u);
+    call(c, rpc(u"sp_dboption", 0, {nvarcharParam(u"GameDB"), nvarcharParam(u"trunc. log on chkpt."),
+                                    nvarcharParam(u"it's")}));
+    const auto transcript = sandbox.server().transcript();
+    ASSERT_EQ(transcript.size(), 2u);
+    EXPECT_EQ(transcript[0], u"select 1");
+    EXPECT_EQ(transcript[1], u"EXEC sp_dboption N'GameDB', N'trunc. log on chkpt.', N'it''s'");
+}
+
+TEST_F(Wire, UnsupportedProcedureCallsFailButKeepTheSession)
+{
+    Client c(sandbox.port());
+    logIn(c);
+    // Statement parameters, an output parameter, an unknown procedure id, an unreadable call.
+    const std::vector<Bytes> calls = {
+        rpc({}, 10, {nvarcharParam(u"select @p"), nvarcharParam(u"@p int"), intParam(5, false, u"@p")}),
+        rpc(u"sp_who", 0, {intParam(std::nullopt, true)}),
+        rpc({}, 99, {}),
+        Bytes{0x05, 0x00, 's', 0},
+    };
+    for (const Bytes& request : calls) {
+        const auto all = call(c, request);
+        const auto messages = only<MessageToken>(all);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].severity, 16);
+        const auto dones = only<DoneToken>(all);
+        ASSERT_FALSE(dones.empty());
+        EXPECT_EQ(dones.back().token, 0xFE);
+        EXPECT_EQ(dones.back().status & DoneError, DoneError);
+    }
+    EXPECT_FALSE(only<DoneToken>(batch(c, u"select 1")).empty());
+}
+
 // ---- cancel and faults ---------------------------------------------------------
 
 TEST_F(Wire, AttentionWhileIdleIsAcknowledged)

@@ -167,6 +167,70 @@ inline Bytes prelogin(bool withMars)
     return out;
 }
 
+inline const Bytes Collation = {0x09, 0x04, 0xD0, 0x00, 0x34};
+
+// Procedure call requests, built as FreeTDS builds them at TDS 7.1.
+struct RpcParamBytes {
+    std::u16string name;
+    std::uint8_t status = 0;
+    Bytes typeAndValue;
+};
+
+inline RpcParamBytes ntextParam(std::u16string_view text, std::u16string name = {})
+{
+    RpcParamBytes p{std::move(name), 0, {0x63}};
+    const Bytes data = ucs2(text);
+    put32(p.typeAndValue, static_cast<std::uint32_t>(data.size()));
+    p.typeAndValue.insert(p.typeAndValue.end(), Collation.begin(), Collation.end());
+    put32(p.typeAndValue, static_cast<std::uint32_t>(data.size()));
+    p.typeAndValue.insert(p.typeAndValue.end(), data.begin(), data.end());
+    return p;
+}
+
+inline RpcParamBytes nvarcharParam(std::u16string_view text, std::u16string name = {})
+{
+    RpcParamBytes p{std::move(name), 0, {0xE7}};
+    const Bytes data = ucs2(text);
+    put16(p.typeAndValue, 8000);
+    p.typeAndValue.insert(p.typeAndValue.end(), Collation.begin(), Collation.end());
+    put16(p.typeAndValue, static_cast<std::uint16_t>(data.size()));
+    p.typeAndValue.insert(p.typeAndValue.end(), data.begin(), data.end());
+    return p;
+}
+
+inline RpcParamBytes intParam(std::optional<std::int32_t> value, bool output = false, std::u16string name = {})
+{
+    RpcParamBytes p{std::move(name), static_cast<std::uint8_t>(output ? 1 : 0), {0x26, 4}};
+    if (value) {
+        p.typeAndValue.push_back(4);
+        put32(p.typeAndValue, static_cast<std::uint32_t>(*value));
+    } else {
+        p.typeAndValue.push_back(0);
+    }
+    return p;
+}
+
+// `proc` as a name, or (when procId is set) the well-known id.
+inline Bytes rpc(std::u16string_view proc, std::uint16_t procId, const std::vector<RpcParamBytes>& params)
+{
+    Bytes out;
+    if (procId != 0) {
+        put16(out, 0xFFFF);
+        put16(out, procId);
+    } else {
+        put16(out, static_cast<std::uint16_t>(proc.size()));
+        putUcs2(out, proc);
+    }
+    put16(out, 0);  // option flags
+    for (const RpcParamBytes& p : params) {
+        out.push_back(static_cast<std::uint8_t>(p.name.size()));
+        putUcs2(out, p.name);
+        out.push_back(p.status);
+        out.insert(out.end(), p.typeAndValue.begin(), p.typeAndValue.end());
+    }
+    return out;
+}
+
 // One TCP connection to the sandbox with blocking, time-limited reads (the
 // limit only keeps a broken server from hanging the suite).
 class Client {
@@ -329,6 +393,15 @@ struct LoginAckToken {
     Bytes version;
 };
 
+struct ReturnStatusToken {
+    std::int32_t value = 0;
+};
+
+struct ReturnValueToken {
+    std::u16string name;
+    std::optional<std::int32_t> value;
+};
+
 struct DoneToken {
     std::uint8_t token = 0;
     std::uint16_t status = 0, curCmd = 0;
@@ -353,7 +426,8 @@ struct RowToken {
     std::vector<Cell> cells;
 };
 
-using Token = std::variant<MessageToken, EnvChangeToken, LoginAckToken, DoneToken, ColMetadataToken, RowToken>;
+using Token = std::variant<MessageToken, EnvChangeToken, LoginAckToken, DoneToken, ColMetadataToken, RowToken,
+                           ReturnStatusToken, ReturnValueToken>;
 
 class TokenReader {
 public:
@@ -470,6 +544,21 @@ private:
             }
             columns_ = m.columns;
             return m;
+        }
+        case 0x79:
+            return ReturnStatusToken{static_cast<std::int32_t>(u32())};
+        case 0xAC: {
+            ReturnValueToken v;
+            u16();  // ordinal
+            v.name = bVarChar();
+            u8();   // status
+            u16();  // user type
+            u16();  // flags
+            if (u8() != 0x26 || u8() != 4)
+                throw std::runtime_error("return value is not an int");
+            if (u8() == 4)
+                v.value = static_cast<std::int32_t>(u32());
+            return v;
         }
         case 0xD1: {
             RowToken r;

@@ -4,6 +4,7 @@
 
 #include "sandbox/TdsLogin.h"
 #include "sandbox/TdsPacket.h"
+#include "sandbox/TdsRpc.h"
 #include "sandbox/TdsTokens.h"
 
 #include <gtest/gtest.h>
@@ -82,6 +83,40 @@ TEST(Codec, PreloginParserRejectsTablesThatPointOutside)
         Bytes bad = good;
         bad[random() % bad.size()] = static_cast<std::uint8_t>(random());
         (void)sandbox::tds::parsePrelogin(bad);
+    }
+}
+
+TEST(Codec, ProcedureCallParameters)
+{
+    const Bytes request = rpc(u"sp_x", 0, {intParam(-7, false, u"@a"), intParam(std::nullopt, true), ntextParam(u"ntext"),
+                                          nvarcharParam(u"nvarchar", u"@b")});
+    const auto parsed = sandbox::tds::parseRpc(request);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->procName, u"sp_x");
+    ASSERT_EQ(parsed->params.size(), 4u);
+    EXPECT_EQ(parsed->params[0].name, u"@a");
+    EXPECT_EQ(parsed->params[0].integer, -7);
+    EXPECT_TRUE(parsed->params[1].isNull);
+    EXPECT_TRUE(parsed->params[1].output());
+    EXPECT_EQ(parsed->params[2].text, u"ntext");
+    EXPECT_EQ(parsed->params[3].text, u"nvarchar");
+
+    const auto byId = sandbox::tds::parseRpc(rpc({}, 13, {}));
+    ASSERT_TRUE(byId);
+    EXPECT_EQ(byId->procId, 13);
+    EXPECT_TRUE(byId->procName.empty());
+
+    for (std::size_t n = 0; n + 1 < request.size(); ++n) {
+        const auto cut = sandbox::tds::parseRpc(Bytes(request.begin(), request.begin() + static_cast<std::ptrdiff_t>(n)));
+        if (cut) {
+            EXPECT_LE(cut->params.size(), 4u);
+        }
+    }
+    std::mt19937 random(99);
+    for (int i = 0; i < 5000; ++i) {
+        Bytes bad = request;
+        bad[random() % bad.size()] = static_cast<std::uint8_t>(random());
+        (void)sandbox::tds::parseRpc(bad);  // must not crash or read out of bounds
     }
 }
 
