@@ -16,8 +16,9 @@
 namespace sandbox {
 
 // A fault fires for every statement whose text matches `pattern`
-// (an ECMAScript regular expression, case-insensitive, searched in the
-// statement's UTF-8 text).
+// (a Perl-style regular expression as QRegularExpression reads it,
+// case-insensitive, searched in the statement's text; addFault throws
+// std::invalid_argument for one that does not compile).
 struct Fault {
     enum class Action {
         Error, // the statement fails with this message instead of running
