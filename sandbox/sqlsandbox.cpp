@@ -1,6 +1,6 @@
 // sqlsandbox: a stand-alone SQL Server 2000 look-alike for demos and manual tests.
-#include "sandbox/ResolutionResponder.h"
-#include "sandbox/Server.h"
+#include "sandbox/net/ResolutionResponder.h"
+#include "sandbox/net/Server.h"
 
 #include <QString>
 

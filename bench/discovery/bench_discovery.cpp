@@ -5,7 +5,7 @@
 //   bench_discovery [runs]     (default 5 runs per case)
 #include "db/DiscoveryProtocol.h"
 #include "db/ServerBrowser.h"
-#include "sandbox/ResolutionResponder.h"
+#include "sandbox/net/ResolutionResponder.h"
 
 #include <algorithm>
 #include <chrono>

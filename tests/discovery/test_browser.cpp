@@ -4,7 +4,7 @@
 
 #include "db/Errors.h"
 #include "db/ServerBrowser.h"
-#include "sandbox/ResolutionResponder.h"
+#include "sandbox/net/ResolutionResponder.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // for the instance's TCP port, then logs in there.
 #include "db/AdoConnection.h"
 #include "db/Errors.h"
-#include "sandbox/ResolutionResponder.h"
-#include "sandbox/Server.h"
+#include "sandbox/net/ResolutionResponder.h"
+#include "sandbox/net/Server.h"
 
 #include <gtest/gtest.h>
 

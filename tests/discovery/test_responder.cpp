@@ -1,7 +1,7 @@
 // The sandbox's resolution responder, spoken to with raw datagrams.
 #include "LoopbackUdp.h"
 
-#include "sandbox/ResolutionResponder.h"
+#include "sandbox/net/ResolutionResponder.h"
 
 #include <gtest/gtest.h>
 

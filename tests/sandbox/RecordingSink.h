@@ -1,7 +1,7 @@
 // A ResultSink that keeps everything the engine reports, for assertions.
 #pragma once
 
-#include "sandbox/Result.h"
+#include "sandbox/sql/Result.h"
 
 #include <chrono>
 #include <optional>

@@ -2,7 +2,7 @@
 // batches, transactions and the catalog changes they make.
 #include "RecordingSink.h"
 
-#include "sandbox/Engine.h"
+#include "sandbox/sql/Engine.h"
 
 #include <gtest/gtest.h>
 

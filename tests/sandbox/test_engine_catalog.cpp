@@ -2,7 +2,7 @@
 // and the default catalog's shape.
 #include "RecordingSink.h"
 
-#include "sandbox/Engine.h"
+#include "sandbox/sql/Engine.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "db/Errors.h"
 #include "db/Text.h"
 #include "db/Variant.h"
-#include "sandbox/Server.h"
+#include "sandbox/net/Server.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // packet framing. Decoded with the test's own reader, not the codec's.
 #include "test_wire_client.h"
 
-#include "sandbox/TdsLogin.h"
-#include "sandbox/TdsPacket.h"
-#include "sandbox/TdsRpc.h"
-#include "sandbox/TdsTokens.h"
+#include "sandbox/tds/Login.h"
+#include "sandbox/tds/Packet.h"
+#include "sandbox/tds/Rpc.h"
+#include "sandbox/tds/Tokens.h"
 
 #include <gtest/gtest.h>
 
@@ -90,7 +90,7 @@ TEST(Codec, ProcedureCallParameters)
 {
     const Bytes request = rpc(u"sp_x", 0, {intParam(-7, false, u"@a"), intParam(std::nullopt, true), ntextParam(u"ntext"),
                                           nvarcharParam(u"nvarchar", u"@b")});
-    const auto parsed = sandbox::tds::parseRpc(request);
+    const auto parsed = sandbox::tds::parseRpc(request, sandbox::tds::Layout::Tds71);
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->procName, u"sp_x");
     ASSERT_EQ(parsed->params.size(), 4u);
@@ -101,13 +101,13 @@ TEST(Codec, ProcedureCallParameters)
     EXPECT_EQ(parsed->params[2].text, u"ntext");
     EXPECT_EQ(parsed->params[3].text, u"nvarchar");
 
-    const auto byId = sandbox::tds::parseRpc(rpc({}, 13, {}));
+    const auto byId = sandbox::tds::parseRpc(rpc({}, 13, {}), sandbox::tds::Layout::Tds71);
     ASSERT_TRUE(byId);
     EXPECT_EQ(byId->procId, 13);
     EXPECT_TRUE(byId->procName.empty());
 
     for (std::size_t n = 0; n + 1 < request.size(); ++n) {
-        const auto cut = sandbox::tds::parseRpc(Bytes(request.begin(), request.begin() + static_cast<std::ptrdiff_t>(n)));
+        const auto cut = sandbox::tds::parseRpc(Bytes(request.begin(), request.begin() + static_cast<std::ptrdiff_t>(n)), sandbox::tds::Layout::Tds71);
         if (cut) {
             EXPECT_LE(cut->params.size(), 4u);
         }
@@ -116,7 +116,7 @@ TEST(Codec, ProcedureCallParameters)
     for (int i = 0; i < 5000; ++i) {
         Bytes bad = request;
         bad[random() % bad.size()] = static_cast<std::uint8_t>(random());
-        (void)sandbox::tds::parseRpc(bad);  // must not crash or read out of bounds
+        (void)sandbox::tds::parseRpc(bad, sandbox::tds::Layout::Tds71);  // must not crash or read out of bounds
     }
 }
 

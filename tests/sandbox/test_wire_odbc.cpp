@@ -4,7 +4,7 @@
 #include "db/AdoDataSet.h"
 #include "db/Errors.h"
 #include "db/Variant.h"
-#include "sandbox/Server.h"
+#include "sandbox/net/Server.h"
 
 #include <gtest/gtest.h>
 

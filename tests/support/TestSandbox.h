@@ -1,7 +1,7 @@
 // An in-process sandbox server on an ephemeral loopback port, for one test.
 #pragma once
 
-#include "sandbox/Server.h"
+#include "sandbox/net/Server.h"
 
 #include <string>
 #include <string_view>

@@ -2,7 +2,7 @@
 // database, a database with two secondary files.
 #pragma once
 
-#include "sandbox/Catalog.h"
+#include "sandbox/sql/Catalog.h"
 
 namespace guitest {
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "db/ServerBrowser.h"
-#include "sandbox/Catalog.h"
+#include "sandbox/sql/Catalog.h"
 #include "tests/support/TestSandbox.h"
 #include "ui/UntMain.h"
 

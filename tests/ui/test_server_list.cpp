@@ -6,7 +6,7 @@
 #include "tests/discovery/LoopbackUdp.h"
 #include "tests/support/TestSandbox.h"
 #include "db/AdoConnection.h"
-#include "sandbox/ResolutionResponder.h"
+#include "sandbox/net/ResolutionResponder.h"
 
 #include <QTest>
 

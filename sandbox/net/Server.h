@@ -1,0 +1,50 @@
+// A TDS 7.1 server answering like SQL Server 2000, for tests and the demo.
+#pragma once
+
+#include "sandbox/sql/Catalog.h"
+#include "sandbox/sql/Engine.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace sandbox {
+
+struct ServerOptions {
+    std::string bindAddress = "127.0.0.1";
+    std::uint16_t port = 0;              // 0: an ephemeral port, see Server::port()
+    std::u16string password = u"sandbox";
+    std::u16string serverName = u"SANDBOX"; // in ERROR/INFO tokens and @@SERVERNAME
+    std::string transcriptFile;          // empty: keep the transcript in memory only
+    Catalog catalog = Catalog::defaults();
+};
+
+class Server {
+public:
+    explicit Server(ServerOptions options);
+    ~Server();  // stops, joins every session
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    void start();  // binds and listens; throws std::runtime_error on failure
+    void stop();   // closes the listener and every session
+    std::uint16_t port() const;
+
+    // Every SQL batch received, verbatim, in arrival order (never a password).
+    std::vector<std::u16string> transcript() const;
+    void clearTranscript();
+
+    Engine& engine();                 // faults and catalog
+    void setRefuseLogins(bool refuse);
+    int activeSessions() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace sandbox

@@ -1,0 +1,210 @@
+#include "sandbox/net/Session.h"
+
+#include "sandbox/net/BatchSink.h"
+#include "sandbox/sql/Names.h"
+#include "sandbox/sql/Messages.h"
+#include "sandbox/tds/Batch.h"
+#include "sandbox/tds/Rpc.h"
+
+#include <exception>
+#include <optional>
+
+namespace sandbox {
+
+namespace {
+
+constexpr std::u16string_view ProgramName = u"Microsoft SQL Server";
+constexpr std::u16string_view Language = u"us_english";
+constexpr std::u16string_view LoginName = u"sa";
+
+Message withState(Message m, std::uint8_t state)
+{
+    m.state = state;
+    return m;
+}
+
+} // namespace
+
+Session::Session(Fd socket, std::uint16_t spid, SessionHost& host, const StopSignal& stop)
+    : wire_(std::move(socket), stop), host_(host)
+{
+    state_.spid = spid;
+    wire_.writer().setSpid(spid);
+}
+
+Session::~Session()
+{
+    try {
+        host_.engine().sessionClosed(state_);
+    } catch (...) {
+        // The session is gone either way; nothing useful to report to.
+    }
+}
+
+void Session::run()
+{
+    try {
+        if (!handshake())
+            return;
+        for (;;) {
+            tds::Request request;
+            if (wire_.readRequest(request) != tds::ReadStatus::Ok)
+                return;
+            bool keep = false;
+            switch (request.type) {
+            case tds::packet::SqlBatch:
+                keep = serveBatch(request);
+                break;
+            case tds::packet::Attention:
+                // The cancel raced the end of the batch: acknowledge it anyway.
+                keep = answerAttention();
+                break;
+            case tds::packet::Rpc:
+                keep = serveRpc(request);
+                break;
+            case tds::packet::TransactionManager:
+            case tds::packet::BulkLoad:
+                keep = refuseRequest();
+                break;
+            default:
+                keep = false;  // a second login or garbage: not a client we can talk to
+                break;
+            }
+            if (!keep)
+                return;
+        }
+    } catch (...) {
+        // Out of memory or similar: end this connection, keep the server.
+    }
+}
+
+bool Session::handshake()
+{
+    tds::Request request;
+    if (wire_.readRequest(request) != tds::ReadStatus::Ok)
+        return false;
+    if (request.type == tds::packet::Prelogin) {
+        const auto prelogin = tds::parsePrelogin(request.payload);
+        if (!prelogin)
+            return false;
+        const std::vector<std::uint8_t> reply = tds::preloginReply(*prelogin);
+        if (!wire_.send(reply, true))
+            return false;
+        if (wire_.readRequest(request) != tds::ReadStatus::Ok)
+            return false;
+    }
+    // TDS 7.0 clients log in without a PRELOGIN; anything else is not TDS 7.
+    if (request.type != tds::packet::Login7)
+        return false;
+    return login(request);
+}
+
+bool Session::login(const tds::Request& request)
+{
+    const auto login = tds::parseLogin7(request.payload);
+    if (!login)
+        return false;
+    wire_.writer().setPacketSize(login->packetSize == 0 ? tds::DefaultPacketSize : login->packetSize);
+
+    if (host_.refuseLogins() || login->integratedSecurity || !equalsIgnoreCase(login->userName, LoginName)
+        || login->password != host_.password())
+        return rejectLogin(*login, nullptr);
+
+    const std::u16string requested = login->database.empty() ? u"master" : login->database;
+    const std::optional<std::u16string> database = host_.engine().loginDatabase(requested);
+    if (!database) {
+        const Message cannotOpen = makeMessage(4060, {requested});
+        return rejectLogin(*login, &cannotOpen);
+    }
+    state_.database = *database;
+
+    tds::TokenBuffer tokens;
+    tds::writeEnvChange(tokens, tds::envchange::Database, *database, u"master");
+    tds::writeMessage(tokens, withState(makeMessage(5701, {*database}), 2), host_.serverName());
+    tds::writeCollationChange(tokens, tds::DefaultCollation);
+    tds::writeEnvChange(tokens, tds::envchange::Language, Language, u"");
+    tds::writeMessage(tokens, makeMessage(5703, {Language}), host_.serverName());
+    tds::writeLoginAck(tokens, ProgramName);
+    const std::u16string size16 = toU16(static_cast<long long>(wire_.writer().packetSize()));
+    tds::writeEnvChange(tokens, tds::envchange::PacketSize, size16, size16);
+    tds::writeDone(tokens, DoneKind::Done, 0, 0, 0);
+    return sendReply(tokens);
+}
+
+bool Session::rejectLogin(const tds::Login7& login, const Message* first)
+{
+    // No version has been agreed without a LOGINACK, so the client reads these
+    // tokens in the layout of the version it asked for.
+    const tds::Layout layout = tds::layoutOf(login.tdsVersion);
+    tds::TokenBuffer tokens;
+    if (first != nullptr)
+        tds::writeMessage(tokens, *first, host_.serverName(), layout);
+    tds::writeMessage(tokens, makeMessage(18456, {login.userName}), host_.serverName(), layout);
+    tds::writeDone(tokens, DoneKind::Done, done::Error, 0, 0, layout);
+    sendReply(tokens);
+    return false;  // SQL Server hangs up after a failed login
+}
+
+bool Session::serveBatch(const tds::Request& request)
+{
+    const std::optional<std::u16string> text = tds::batchText(request.payload);
+    if (!text)
+        return false;
+    BatchSink sink(wire_, host_.serverName(), false);
+    runSql(*text, sink);
+    return sink.finish();
+}
+
+bool Session::serveRpc(const tds::Request& request)
+{
+    std::span<const std::uint8_t> payload(request.payload);
+    payload = payload.subspan(tds::allHeadersLength(payload));
+    BatchSink sink(wire_, host_.serverName(), true);
+    const auto call = tds::parseRpc(payload, layout_);
+    if (!call) {
+        sink.message(makeMessage(50000, {u"The sandbox cannot read this procedure call."}));
+        return sink.finish();
+    }
+    const ProcedurePlan plan = procedures_.plan(*call);
+    if (plan.refusal)
+        sink.message(*plan.refusal);
+    if (plan.handleName)
+        sink.returnValue(0, *plan.handleName, plan.handle);
+    if (plan.sql)
+        runSql(*plan.sql, sink);
+    return sink.finish();
+}
+
+bool Session::refuseRequest()
+{
+    tds::TokenBuffer tokens;
+    tds::writeMessage(tokens,
+                      makeMessage(50000, {u"The sandbox runs SQL batches and procedure calls only; "
+                                          u"this request type is not supported."}),
+                      host_.serverName());
+    tds::writeDone(tokens, DoneKind::Done, done::Error, 0, 0);
+    return sendReply(tokens);
+}
+
+void Session::runSql(const std::u16string& text, BatchSink& sink)
+{
+    host_.recordBatch(state_.spid, text);
+    try {
+        host_.engine().runBatch(state_, text, sink);
+    } catch (const std::exception& e) {
+        sink.internalError(&e);
+    } catch (...) {
+        sink.internalError(nullptr);
+    }
+}
+
+bool Session::answerAttention()
+{
+    tds::TokenBuffer tokens;
+    tds::writeDone(tokens, DoneKind::Done, tds::donebits::Attention, 0, 0);
+    return sendReply(tokens);
+}
+
+bool Session::sendReply(tds::TokenBuffer& tokens) { return wire_.send(tokens.bytes(), true); }
+
+} // namespace sandbox

@@ -1,0 +1,92 @@
+#include "sandbox/sql/Catalog.h"
+
+namespace sandbox {
+
+namespace {
+
+constexpr const char16_t* DataDir = u"C:\\Program Files\\Microsoft SQL Server\\MSSQL\\data\\";
+
+DbFile dataFile(std::u16string name, std::u16string fileName, std::int32_t size, std::int32_t used)
+{
+    DbFile f;
+    f.fileId = 1;
+    f.groupId = 1;
+    f.size = size;
+    f.maxSize = -1;
+    f.growth = 10;
+    f.status = 0x2 | 0x100000;
+    f.name = std::move(name);
+    f.fileName = std::u16string(DataDir) + fileName;
+    f.usedPages = used;
+    return f;
+}
+
+DbFile logFile(std::u16string name, std::u16string fileName, std::int32_t size,
+               std::int32_t active, std::int32_t inactive)
+{
+    DbFile f;
+    f.fileId = 2;
+    f.groupId = 0;
+    f.size = size;
+    f.maxSize = -1;
+    f.growth = 10;
+    f.status = 0x42 | 0x100000;
+    f.name = std::move(name);
+    f.fileName = std::u16string(DataDir) + fileName;
+    f.activePages = active;
+    f.inactivePages = inactive;
+    return f;
+}
+
+Database database(std::int16_t id, std::u16string name, std::int32_t status, std::vector<DbFile> files)
+{
+    Database d;
+    d.dbId = id;
+    d.name = std::move(name);
+    d.status = status;
+    d.files = std::move(files);
+    return d;
+}
+
+} // namespace
+
+Catalog Catalog::defaults()
+{
+    Catalog c;
+    // System databases as a fresh SQL Server 2000 instance has them.
+    c.databases.push_back(database(1, u"master", 24,
+        {dataFile(u"master", u"master.mdf", 1536, 1400), logFile(u"mastlog", u"mastlog.ldf", 128, 40, 30)}));
+    c.databases.push_back(database(2, u"tempdb", 8,
+        {dataFile(u"tempdev", u"tempdb.mdf", 1024, 200), logFile(u"templog", u"templog.ldf", 64, 16, 8)}));
+    c.databases.push_back(database(3, u"model", 24,
+        {dataFile(u"modeldev", u"model.mdf", 96, 90), logFile(u"modellog", u"modellog.ldf", 64, 16, 10)}));
+    c.databases.push_back(database(4, u"msdb", 24,
+        {dataFile(u"MSDBData", u"msdbdata.mdf", 1792, 1500), logFile(u"MSDBLog", u"msdblog.ldf", 256, 40, 120)}));
+    // A game server's databases: one with a bloated, mostly inactive 2 GB log,
+    // one modest (50 MB data, 50 MB log).
+    c.databases.push_back(database(5, u"GameDB", 16,
+        {dataFile(u"GameDB_Data", u"GameDB_Data.MDF", 64000, 51200),
+         logFile(u"GameDB_Log", u"GameDB_Log.LDF", 262144, 640, 261000)}));
+    c.databases.push_back(database(6, u"AccountDB", 16,
+        {dataFile(u"AccountDB_Data", u"AccountDB_Data.MDF", 6400, 4800),
+         logFile(u"AccountDB_Log", u"AccountDB_Log.LDF", 6400, 256, 3000)}));
+    return c;
+}
+
+Database* Catalog::find(const std::u16string& name)
+{
+    for (auto& d : databases)
+        if (sameName(d.name, name))
+            return &d;
+    return nullptr;
+}
+
+const Database* Catalog::find(const std::u16string& name) const
+{
+    for (const auto& d : databases)
+        if (sameName(d.name, name))
+            return &d;
+    return nullptr;
+}
+
+} // namespace sandbox

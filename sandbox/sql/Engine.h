@@ -1,0 +1,85 @@
+// The sandbox's SQL side: catalog, T-SQL statements, transactions, faults.
+// Thread-safe: one Engine serves every session of a server.
+#pragma once
+
+#include "sandbox/sql/Catalog.h"
+#include "sandbox/sql/Result.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sandbox {
+
+// A fault fires for every statement whose text matches `pattern`
+// (a Perl-style regular expression as QRegularExpression reads it,
+// case-insensitive, searched in the statement's text; addFault throws
+// std::invalid_argument for one that does not compile).
+struct Fault {
+    enum class Action {
+        Error, // the statement fails with this message instead of running
+        Delay, // wait `delay` before running it (a client time-out cancels)
+        Drop,  // drop the connection instead of running it
+        Flood, // answer with more than a client should take: one column "v"
+               // (ntext past 4000 characters, else nvarchar) of floodRows rows,
+               // each value floodChars characters long
+    };
+    Action action = Action::Error;
+    std::string pattern;
+    Message error;                     // for Error: number, severity, state, text
+    std::chrono::milliseconds delay{0}; // for Delay
+    std::size_t floodRows = 0;         // for Flood
+    std::size_t floodChars = 0;
+};
+
+// Per-connection state the engine reads and changes.
+struct SessionState {
+    std::uint16_t spid = 51;
+    std::u16string database = u"master";
+    int tranCount = 0;
+    bool implicitTransactions = false;
+    bool noCount = false;  // SET NOCOUNT ON: DONE tokens carry no row count
+};
+
+class Engine {
+public:
+    explicit Engine(Catalog catalog);
+
+    // The database a login may start in: its name as the catalog spells it,
+    // if it exists and is not offline (trailing blanks ignored, case-insensitive
+    // as SQL Server's default collation).
+    std::optional<std::u16string> loginDatabase(const std::u16string& name) const;
+
+    // Runs one SQL batch, reporting every result to `sink` in order.
+    void runBatch(SessionState& session, const std::u16string& batch, ResultSink& sink);
+
+    // A connection went away: its open transaction is rolled back.
+    void sessionClosed(SessionState& session);
+
+    // Throws std::invalid_argument when the pattern is not a valid regular expression.
+    void addFault(Fault fault);
+    void clearFaults();
+
+    Catalog catalog() const;                // a snapshot
+    void setCatalog(Catalog catalog);
+
+    // What SELECT @@SERVERNAME answers (default SANDBOX).
+    void setServerName(std::u16string name);
+
+private:
+    struct CompiledFault;
+
+    static void flood(const Fault& fault, ResultSink& sink);
+
+    mutable std::mutex mutex_;
+    Catalog catalog_;
+    std::vector<Fault> faults_;
+    std::vector<std::shared_ptr<const CompiledFault>> compiledFaults_;  // parallel to faults_
+    std::u16string serverName_ = u"SANDBOX";
+};
+
+} // namespace sandbox

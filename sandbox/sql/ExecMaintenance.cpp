@@ -1,0 +1,110 @@
+// The log's upkeep: BACKUP LOG, DBCC SHRINKFILE, CHECKPOINT.
+#include "sandbox/sql/Executor.h"
+
+#include "sandbox/sql/Messages.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace sandbox::sql {
+
+namespace {
+
+// Log space is freed and shrunk in whole virtual log files; the sandbox
+// gives every log 512 KB ones (SQL Server sizes them by growth step).
+constexpr std::int32_t VlfPages = 64;
+
+} // namespace
+
+void Executor::execute(const BackupLogStmt& s)
+{
+    if (session_.tranCount > 0) {
+        info(makeMessage(3021));
+        throw StatementError{makeMessage(3013, {u"BACKUP LOG"})};
+    }
+    Database& db = database(s.database);
+    if (db.offline) {
+        info(makeMessage(942, {db.name}));
+        throw StatementError{makeMessage(3013, {u"BACKUP LOG"})};
+    }
+    if (s.option == u"DISK" && db.truncLogOnCheckpoint()) {
+        info(makeMessage(4208));
+        throw StatementError{makeMessage(3013, {u"BACKUP LOG"})};
+    }
+    std::int64_t processed = 0;
+    for (DbFile& f : db.files) {
+        if (!f.isLog())
+            continue;
+        if (s.option == u"DISK") {
+            processed += f.inactivePages + f.activePages;
+            info(makeMessage(4035, {toU16(f.inactivePages + f.activePages), db.name, f.name, u"1"}));
+        }
+        f.inactivePages = 0;
+    }
+    if (s.option == u"DISK")
+        info(makeMessage(3014, {toU16(processed), u"0.250", u"4.096"}));
+    out_.done(DoneKind::Done, 0, curcmd::Backup, 0);
+}
+
+std::int32_t Executor::roundUp(std::int64_t pages, std::int32_t unit)
+{
+    return static_cast<std::int32_t>((pages + unit - 1) / unit * unit);
+}
+
+void Executor::execute(const ShrinkFileStmt& s)
+{
+    Database& db = currentDatabase();
+    DbFile* file = nullptr;
+    for (DbFile& f : db.files)
+        if (s.byId ? f.fileId == s.fileId : sameName(f.name, s.fileName))
+            file = &f;
+    if (!file)
+        throw StatementError{makeMessage(8985, {s.fileName})};
+
+    std::int32_t minimum = 0;
+    std::int32_t used = 0;
+    if (file->isLog()) {
+        used = file->activePages + file->inactivePages;
+        minimum = std::max(2 * VlfPages, roundUp(used, VlfPages));
+    } else {
+        used = file->usedPages;
+        minimum = std::max(used, 1);
+    }
+    minimum = std::min(minimum, file->size);
+    // Clamped first, so that no target can overflow when counted in pages.
+    const std::int64_t targetMb = s.targetMb ? std::clamp<std::int64_t>(*s.targetMb, 0, INT32_MAX) : 0;
+    const std::int64_t target = s.targetMb && !s.truncateOnly ? targetMb * 128 : 0;
+    const std::int32_t newSize =
+        static_cast<std::int32_t>(std::min<std::int64_t>(file->size, std::max<std::int64_t>(target, minimum)));
+    if (file->isLog() && newSize > target && s.targetMb && !s.truncateOnly && !s.noInfoMessages)
+        info(makeMessage(9008, {toU16(file->fileId), file->name}));
+    file->size = newSize;
+
+    out_.columns({{u"DbId", SqlType::SmallInt, 0, false},
+                  {u"FileId", SqlType::SmallInt, 0, false},
+                  {u"CurrentSize", SqlType::Int, 0, false},
+                  {u"MinimumSize", SqlType::Int, 0, false},
+                  {u"UsedPages", SqlType::Int, 0, false},
+                  {u"EstimatedPages", SqlType::Int, 0, false}});
+    out_.row({std::int64_t{db.dbId}, std::int64_t{file->fileId}, std::int64_t{newSize}, std::int64_t{minimum},
+              std::int64_t{used}, std::int64_t{minimum}});
+    if (!s.noInfoMessages)
+        info(makeMessage(2528));
+    doneRows(curcmd::Dbcc, 1);
+}
+
+void Executor::execute(const DbccOtherStmt&)
+{ throw StatementError{makeMessage(2526)}; }
+
+// With 'trunc. log on chkpt.' a checkpoint frees the inactive log, as a
+// log backup would.
+void Executor::execute(const CheckpointStmt&)
+{
+    Database& db = currentDatabase();
+    if (db.truncLogOnCheckpoint())
+        for (DbFile& f : db.files)
+            if (f.isLog())
+                f.inactivePages = 0;
+    out_.done(DoneKind::Done, 0, curcmd::Use, 0);
+}
+} // namespace sandbox::sql

@@ -1,0 +1,164 @@
+#include "sandbox/sql/Executor.h"
+
+#include "sandbox/sql/Messages.h"
+
+#include <type_traits>
+#include <variant>
+
+namespace sandbox::sql {
+
+Executor::Executor(Catalog& catalog, SessionState& session, ResultSink& out, const std::u16string& serverName)
+    : catalog_(catalog), session_(session), out_(out), serverName_(serverName)
+{
+}
+
+void Executor::run(const Statement& s)
+{
+    line_ = s.line;
+    const std::uint16_t cmd = curCmdOf(s);
+    try {
+        std::visit([this](const auto& body) { execute(body); }, s.body);
+    } catch (const StatementError& e) {
+        fail(e.message, cmd);
+    }
+}
+
+std::uint16_t Executor::curCmdOf(const Statement& s)
+{
+    return std::visit(
+        [](const auto& body) -> std::uint16_t {
+            using T = std::decay_t<decltype(body)>;
+            if constexpr (std::is_same_v<T, SelectStmt>) return curcmd::Select;
+            else if constexpr (std::is_same_v<T, ExecStmt>) return curcmd::Exec;
+            else if constexpr (std::is_same_v<T, ShrinkFileStmt> || std::is_same_v<T, DbccOtherStmt>) return curcmd::Dbcc;
+            else if constexpr (std::is_same_v<T, SetStmt>) return curcmd::Set;
+            else if constexpr (std::is_same_v<T, IfStmt>) return curcmd::If;
+            else if constexpr (std::is_same_v<T, TranStmt>) {
+                switch (body.kind) {
+                case TranStmt::Kind::Begin: return curcmd::BeginTran;
+                case TranStmt::Kind::Commit: return curcmd::Commit;
+                default: return curcmd::Rollback;
+                }
+            } else return curcmd::Use;
+        },
+        s.body);
+}
+
+// A fault's message instead of the statement's results.
+void Executor::raise(const Statement& s, const Message& m)
+{
+    line_ = s.line;
+    fail(m, curCmdOf(s));
+}
+
+void Executor::fail(Message m, std::uint16_t cmd, DoneKind kind)
+{
+    m.line = line_;
+    const bool error = m.severity > 10;
+    out_.message(m);
+    out_.done(kind, error ? done::Error : std::uint16_t{0}, cmd, 0);
+}
+
+void Executor::info(Message m, const std::u16string& procName)
+{
+    m.line = line_;
+    m.procName = procName;
+    out_.message(m);
+}
+
+void Executor::doneRows(std::uint16_t cmd, std::uint64_t count, DoneKind kind)
+{
+    out_.done(kind, session_.noCount ? std::uint16_t{0} : done::Count, cmd, session_.noCount ? 0 : count);
+}
+
+Database& Executor::database(const std::u16string& name)
+{
+    Database* db = catalog_.find(name);
+    if (!db)
+        throw StatementError{makeMessage(911, {name})};
+    return *db;
+}
+
+Database& Executor::currentDatabase()
+{ return database(session_.database); }
+
+// In implicit-transaction mode these statements open a transaction.
+void Executor::implicitBegin()
+{
+    if (session_.implicitTransactions && session_.tranCount == 0)
+        session_.tranCount = 1;
+}
+
+void Executor::execute(const SetStmt& s)
+{
+    for (const std::u16string& o : s.options) {
+        if (o == u"IMPLICIT_TRANSACTIONS")
+            session_.implicitTransactions = s.value == u"ON";
+        else if (o == u"NOCOUNT")
+            session_.noCount = s.value == u"ON";
+    }
+    out_.done(DoneKind::Done, 0, curcmd::Set, 0);
+}
+
+void Executor::execute(const TranStmt& s)
+{
+    switch (s.kind) {
+    case TranStmt::Kind::Begin:
+        ++session_.tranCount;
+        out_.done(DoneKind::Done, 0, curcmd::BeginTran, 0);
+        return;
+    case TranStmt::Kind::Commit:
+        if (session_.tranCount == 0)
+            throw StatementError{makeMessage(3902)};
+        --session_.tranCount;
+        out_.done(DoneKind::Done, 0, curcmd::Commit, 0);
+        return;
+    case TranStmt::Kind::Rollback:
+        if (session_.tranCount == 0)
+            throw StatementError{makeMessage(3903)};
+        session_.tranCount = 0;
+        out_.done(DoneKind::Done, 0, curcmd::Rollback, 0);
+        return;
+    }
+}
+
+void Executor::execute(const PrintStmt& s)
+{
+    const Value v = scalar(s.what).second;
+    Message m = makeMessage(0, {});
+    if (const auto* text = std::get_if<std::u16string>(&v))
+        m.text = *text;
+    else if (const auto* i = std::get_if<std::int64_t>(&v))
+        m.text = toU16(*i);
+    info(m);
+    out_.done(DoneKind::Done, 0, curcmd::Use, 0);
+}
+
+std::int64_t Executor::number(const SelectItem& item)
+{
+    const Value v = scalar(item).second;
+    if (const auto* i = std::get_if<std::int64_t>(&v))
+        return *i;
+    throw StatementError{makeMessage(245, {std::get<std::u16string>(v), u"int"})};
+}
+
+void Executor::execute(const IfStmt& s)
+{
+    const bool yes = holds(threeWay(number(s.left), number(s.right)), s.op);
+    const std::vector<Statement>& branch = yes ? s.then : s.otherwise;
+    if (branch.empty())
+        out_.done(DoneKind::Done, 0, curcmd::If, 0);
+    for (const Statement& inner : branch)
+        run(inner);
+}
+
+void Executor::execute(const BlockStmt& s)
+{
+    for (const Statement& inner : s.body)
+        run(inner);
+}
+
+// Handled by the batch loop, which may wait without the lock.
+void Executor::execute(const WaitForStmt&)
+{ out_.done(DoneKind::Done, 0, curcmd::Use, 0); }
+} // namespace sandbox::sql

@@ -1,0 +1,100 @@
+// SELECT: the select list, FROM, WHERE (OR of ANDs of comparisons), ORDER BY.
+#include "sandbox/sql/ParserCore.h"
+
+namespace sandbox::sql {
+
+SelectStmt Parser::selectBody()
+{
+    SelectStmt s;
+    do {
+        SelectItem item = operand(true);
+        if (item.kind != SelectItem::Kind::Star) {
+            if (accept(u"AS")) {
+                if (peek().kind == TokenKind::String)
+                    item.alias = next().value;
+                else
+                    item.alias = name();
+                item.hasAlias = true;
+            } else if (isNameStart(peek())) {
+                item.alias = next().value;
+                item.hasAlias = true;
+            }
+        }
+        s.items.push_back(std::move(item));
+    } while (acceptSymbol(u","));
+
+    if (accept(u"FROM")) {
+        s.from = objectName();
+        if (accept(u"AS"))
+            name();
+        else if (isNameStart(peek()))
+            next();
+    }
+    if (accept(u"WHERE")) {
+        if (!s.from)
+            fail(tokens_[pos_ - 1]);
+        s.where = condition();
+    }
+    if (accept(u"ORDER")) {
+        expect(u"BY");
+        do {
+            OrderKey key;
+            if (peek().kind == TokenKind::Number) {
+                key.position = literal().integer;
+            } else {
+                key.column = name();
+                if (acceptSymbol(u"."))
+                    key.column = name();
+            }
+            if (accept(u"DESC"))
+                key.descending = true;
+            else
+                accept(u"ASC");
+            s.orderBy.push_back(std::move(key));
+        } while (acceptSymbol(u","));
+    }
+    return s;
+}
+
+std::u16string Parser::columnRef()
+{
+    std::u16string column = name();
+    if (acceptSymbol(u"."))
+        column = name();
+    return column;
+}
+
+Comparison Parser::comparison()
+{
+    Comparison c;
+    if (isNameStart(peek())) {
+        c.column = columnRef();
+        if (!isComparison(peek()))
+            fail();
+        c.op = next().value;
+        c.value = literal();
+    } else {
+        rejectVariable(peek());
+        c.value = literal();
+        if (!isComparison(peek()))
+            fail();
+        c.op = mirrored(next().value);
+        c.column = columnRef();
+    }
+    return c;
+}
+
+Condition Parser::condition()
+{
+    Condition any{{comparison()}};
+    for (;;) {
+        if (accept(u"AND"))
+            any.back().push_back(comparison());
+        else if (accept(u"OR"))
+            any.push_back({comparison()});
+        else
+            return any;
+    }
+}
+
+} // namespace sandbox::sql
