@@ -1,4 +1,4 @@
-// sqlsandbox: a stand-alone SQL Server 2000 look-alike for demos and manual tests.
+// sqlsandbox: a stand-alone SQL Server look-alike (2000 to 2022) for demos and manual tests.
 #include "sandbox/net/ResolutionResponder.h"
 #include "sandbox/net/Server.h"
 
@@ -22,10 +22,13 @@ constexpr int UsageError = 2;
 
 const char* const Usage = R"(Usage: sqlsandbox [options]
 
-A TDS 7.1 server that answers like Microsoft SQL Server 2000 (8.00.2039),
-for tests and demonstrations. Log in as "sa" with the configured password.
+A TDS server that answers like Microsoft SQL Server 2000 (8.00.2039) or, with
+--version, like a later generation, for tests and demonstrations. Log in as
+"sa" with the configured password.
 
 Options:
+  --version GENERATION  2000|2005|2008|2008R2|2012|2014|2016|2017|2019|2022
+                        (default 2000, or the catalog's "version")
   --port N              TCP port to listen on (default 1433; 0 = any free port)
   --browser-port N      UDP port of the SQL Server Browser stand-in
                         (default 1434; 0 = off)
@@ -61,6 +64,7 @@ struct Options {
     std::uint16_t browserPort = 1434;
     std::u16string instance = u"MSSQLSERVER";
     std::string catalogFile;
+    std::optional<sandbox::Generation> generation;
     bool hostNameGiven = false;
     bool refuseLogins = false;
     std::vector<sandbox::Fault> faults;
@@ -182,6 +186,11 @@ Options parse(int argc, char** argv)
             o.server.bindAddress = value();
         } else if (name == "--password") {
             o.server.password = utf16(value());
+        } else if (name == "--version") {
+            const std::string v = value();
+            o.generation = sandbox::generationNamed(v);
+            if (!o.generation)
+                throw UsageFailure{"--version must be one of " + sandbox::generationNames() + ", not '" + v + "'"};
         } else if (name == "--catalog") {
             o.catalogFile = value();
         } else if (name == "--transcript") {
@@ -236,6 +245,8 @@ int main(int argc, char** argv)
     try {
         if (!options.catalogFile.empty())
             options.server.catalog = sandbox::Catalog::fromJsonFile(options.catalogFile);
+        if (options.generation)
+            options.server.catalog.generation = *options.generation;  // the option wins over the catalog
 
         const std::string bind = options.server.bindAddress;
         const std::u16string host = options.server.serverName;
@@ -260,6 +271,10 @@ int main(int argc, char** argv)
             instance.serverName = host;
             instance.instanceName = options.instance;
             instance.tcpPort = server.port();
+            // The Browser service reports the release's version; 2000's is its RTM one.
+            const sandbox::Generation generation = server.engine().generation();
+            if (generation != sandbox::Generation::Sql2000)
+                instance.version = utf8(sandbox::generationInfo(generation).productVersion);
             r.instances.push_back(instance);
             browser.emplace(std::move(r));
             browser->start();

@@ -18,7 +18,7 @@ void BatchSink::columns(const std::vector<Column>& cols)
     writePendingDone();
     columns_ = cols;
     if (!cols.empty())
-        tds::writeColMetadata(tokens_, columns_);
+        tds::writeColMetadata(tokens_, columns_, speech_.layout);
     sendFullPackets();
 }
 
@@ -49,8 +49,9 @@ void BatchSink::message(const Message& msg)
     if (!live())
         return;
     writePendingDone();
-    tds::writeMessage(tokens_, msg, serverName_);
-    if (msg.severity > 10) {
+    const Message worded = localized(msg, speech_.generation);
+    tds::writeMessage(tokens_, worded, speech_.serverName, speech_.layout);
+    if (worded.severity > 10) {
         errorSinceDone_ = true;
         anyError_ = true;
     }
@@ -100,6 +101,23 @@ bool BatchSink::pause(std::chrono::milliseconds delay)
     }
 }
 
+void BatchSink::transactionChanged(TransactionChange change)
+{
+    if (!live() || speech_.layout != tds::Layout::Tds72)
+        return;  // 7.1 clients are not told
+    writePendingDone();
+    if (change == TransactionChange::Began) {
+        speech_.transaction = ++speech_.transactionsBegun;
+        tds::writeTransactionChange(tokens_, tds::envchange::BeginTransaction, speech_.transaction);
+    } else {
+        tds::writeTransactionChange(tokens_, change == TransactionChange::Committed ? tds::envchange::CommitTransaction
+                                                                                     : tds::envchange::RollbackTransaction,
+                                    speech_.transaction);
+        speech_.transaction = 0;
+    }
+    sendFullPackets();
+}
+
 void BatchSink::dropConnection()
 {
     dropped_ = true;
@@ -123,20 +141,20 @@ bool BatchSink::finish()
         return false;
     if (attention_) {
         writePendingDone();
-        tds::writeDone(tokens_, DoneKind::Done, tds::donebits::Attention, 0, 0);
+        tds::writeDone(tokens_, DoneKind::Done, tds::donebits::Attention, 0, 0, speech_.layout);
     } else if (inProcedure_) {
         writePendingDone();
         tds::writeReturnStatus(tokens_, 0);
         for (const ReturnValue& v : returnValues_)
-            tds::writeReturnValue(tokens_, v.ordinal, v.name, v.value);
-        tds::writeDone(tokens_, DoneKind::DoneProc, anyError_ ? done::Error : 0, 0, 0);
+            tds::writeReturnValue(tokens_, v.ordinal, v.name, v.value, speech_.layout);
+        tds::writeDone(tokens_, DoneKind::DoneProc, anyError_ ? done::Error : 0, 0, 0, speech_.layout);
     } else if (pending_ && pending_->kind != DoneKind::DoneInProc) {
         writeDone(*pending_, false);
         pending_.reset();
     } else {
         // The engine ended without a closing DONE: the client needs one.
         writePendingDone();
-        tds::writeDone(tokens_, DoneKind::Done, errorSinceDone_ ? done::Error : 0, 0, 0);
+        tds::writeDone(tokens_, DoneKind::Done, errorSinceDone_ ? done::Error : 0, 0, 0, speech_.layout);
     }
     return wire_.send(tokens_.bytes(), true);
 }
@@ -144,7 +162,7 @@ bool BatchSink::finish()
 void BatchSink::writeDone(const PendingDone& d, bool more)
 {
     const auto status = static_cast<std::uint16_t>(d.status | (more ? tds::donebits::More : 0));
-    tds::writeDone(tokens_, d.kind, status, d.curCmd, d.rowCount);
+    tds::writeDone(tokens_, d.kind, status, d.curCmd, d.rowCount, speech_.layout);
 }
 
 void BatchSink::writePendingDone()

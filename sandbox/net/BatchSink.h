@@ -3,6 +3,7 @@
 #pragma once
 
 #include "sandbox/net/Wire.h"
+#include "sandbox/sql/Generation.h"
 #include "sandbox/sql/Result.h"
 #include "sandbox/tds/Tokens.h"
 
@@ -14,14 +15,22 @@
 
 namespace sandbox {
 
+// How a session speaks, settled at login: the server's name in messages, the
+// token layout of the TDS version agreed, the generation whose wording the
+// messages take, and the descriptor of the open transaction (7.2 and later).
+struct Speech {
+    std::u16string serverName;
+    tds::Layout layout = tds::Layout::Tds71;
+    Generation generation = Generation::Sql2000;
+    std::uint64_t transaction = 0;
+    std::uint64_t transactionsBegun = 0;
+};
+
 class BatchSink final : public ResultSink {
 public:
     // In a procedure call the statements' DONEs become DONEINPROC and the
     // reply ends with the return status, output parameters and DONEPROC.
-    BatchSink(Wire& wire, const std::u16string& serverName, bool inProcedure)
-        : wire_(wire), serverName_(serverName), inProcedure_(inProcedure)
-    {
-    }
+    BatchSink(Wire& wire, Speech& speech, bool inProcedure) : wire_(wire), speech_(speech), inProcedure_(inProcedure) {}
 
     // An int output parameter for the end of a procedure call.
     void returnValue(std::uint16_t ordinal, std::u16string name, std::optional<std::int32_t> value);
@@ -33,6 +42,7 @@ public:
     void databaseChanged(const std::u16string& newName, const std::u16string& oldName) override;
     bool pause(std::chrono::milliseconds delay) override;
     void dropConnection() override;
+    void transactionChanged(TransactionChange change) override;
 
     // The engine itself failed (a bug or no memory): the client gets an error.
     void internalError(const std::exception* e);
@@ -59,7 +69,7 @@ private:
     void sendFullPackets();
 
     Wire& wire_;
-    const std::u16string& serverName_;
+    Speech& speech_;
     const bool inProcedure_;
     std::vector<ReturnValue> returnValues_;
     bool anyError_ = false;

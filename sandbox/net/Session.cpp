@@ -6,6 +6,8 @@
 #include "sandbox/tds/Batch.h"
 #include "sandbox/tds/Rpc.h"
 
+#include <algorithm>
+#include <array>
 #include <exception>
 #include <optional>
 
@@ -23,6 +25,21 @@ Message withState(Message m, std::uint8_t state)
     return m;
 }
 
+std::array<std::uint8_t, 4> programVersion(Generation g)
+{
+    const GenerationInfo& i = generationInfo(g);
+    return {i.major, i.minor, static_cast<std::uint8_t>(i.build >> 8), static_cast<std::uint8_t>(i.build & 0xFF)};
+}
+
+// A 7.1 login gets 7.1 from every generation; a 7.2 or later one the lower
+// of its own version and the generation's. 2000 speaks 7.1 only.
+std::uint32_t agreedVersion(std::uint32_t asked, Generation g)
+{
+    if (tds::layoutOf(asked) != tds::Layout::Tds72 || g == Generation::Sql2000)
+        return tds::Version71;
+    return std::min(asked, generationInfo(g).tdsVersion);
+}
+
 } // namespace
 
 Session::Session(Fd socket, std::uint16_t spid, SessionHost& host, const StopSignal& stop)
@@ -30,6 +47,8 @@ Session::Session(Fd socket, std::uint16_t spid, SessionHost& host, const StopSig
 {
     state_.spid = spid;
     wire_.writer().setSpid(spid);
+    speech_.serverName = host.serverName();
+    speech_.generation = host.engine().generation();
 }
 
 Session::~Session()
@@ -87,7 +106,7 @@ bool Session::handshake()
         const auto prelogin = tds::parsePrelogin(request.payload);
         if (!prelogin)
             return false;
-        const std::vector<std::uint8_t> reply = tds::preloginReply(*prelogin);
+        const std::vector<std::uint8_t> reply = tds::preloginReply(*prelogin, programVersion(speech_.generation));
         if (!wire_.send(reply, true))
             return false;
         if (wire_.readRequest(request) != tds::ReadStatus::Ok)
@@ -117,17 +136,22 @@ bool Session::login(const tds::Request& request)
         return rejectLogin(*login, &cannotOpen);
     }
     state_.database = *database;
+    const std::uint32_t version = agreedVersion(login->tdsVersion, speech_.generation);
+    speech_.layout = tds::layoutOf(version);
 
+    // From here on every token is in the layout of the version agreed.
     tds::TokenBuffer tokens;
     tds::writeEnvChange(tokens, tds::envchange::Database, *database, u"master");
-    tds::writeMessage(tokens, withState(makeMessage(5701, {*database}), 2), host_.serverName());
+    writeMessage(tokens, withState(makeMessage(5701, {*database}), 2));
     tds::writeCollationChange(tokens, tds::DefaultCollation);
     tds::writeEnvChange(tokens, tds::envchange::Language, Language, u"");
-    tds::writeMessage(tokens, makeMessage(5703, {Language}), host_.serverName());
-    tds::writeLoginAck(tokens, ProgramName);
+    writeMessage(tokens, makeMessage(5703, {Language}));
+    tds::writeLoginAck(tokens, ProgramName, version, programVersion(speech_.generation));
+    if (login->featureExtension && version >= tds::Version74)
+        tds::writeFeatureExtAck(tokens);
     const std::u16string size16 = toU16(static_cast<long long>(wire_.writer().packetSize()));
     tds::writeEnvChange(tokens, tds::envchange::PacketSize, size16, size16);
-    tds::writeDone(tokens, DoneKind::Done, 0, 0, 0);
+    tds::writeDone(tokens, DoneKind::Done, 0, 0, 0, speech_.layout);
     return sendReply(tokens);
 }
 
@@ -135,12 +159,12 @@ bool Session::rejectLogin(const tds::Login7& login, const Message* first)
 {
     // No version has been agreed without a LOGINACK, so the client reads these
     // tokens in the layout of the version it asked for.
-    const tds::Layout layout = tds::layoutOf(login.tdsVersion);
+    speech_.layout = tds::layoutOf(login.tdsVersion);
     tds::TokenBuffer tokens;
     if (first != nullptr)
-        tds::writeMessage(tokens, *first, host_.serverName(), layout);
-    tds::writeMessage(tokens, makeMessage(18456, {login.userName}), host_.serverName(), layout);
-    tds::writeDone(tokens, DoneKind::Done, done::Error, 0, 0, layout);
+        writeMessage(tokens, *first);
+    writeMessage(tokens, makeMessage(18456, {login.userName}));
+    tds::writeDone(tokens, DoneKind::Done, done::Error, 0, 0, speech_.layout);
     sendReply(tokens);
     return false;  // SQL Server hangs up after a failed login
 }
@@ -150,7 +174,7 @@ bool Session::serveBatch(const tds::Request& request)
     const std::optional<std::u16string> text = tds::batchText(request.payload);
     if (!text)
         return false;
-    BatchSink sink(wire_, host_.serverName(), false);
+    BatchSink sink(wire_, speech_, false);
     runSql(*text, sink);
     return sink.finish();
 }
@@ -159,8 +183,8 @@ bool Session::serveRpc(const tds::Request& request)
 {
     std::span<const std::uint8_t> payload(request.payload);
     payload = payload.subspan(tds::allHeadersLength(payload));
-    BatchSink sink(wire_, host_.serverName(), true);
-    const auto call = tds::parseRpc(payload, layout_);
+    BatchSink sink(wire_, speech_, true);
+    const auto call = tds::parseRpc(payload, speech_.layout);
     if (!call) {
         sink.message(makeMessage(50000, {u"The sandbox cannot read this procedure call."}));
         return sink.finish();
@@ -178,11 +202,9 @@ bool Session::serveRpc(const tds::Request& request)
 bool Session::refuseRequest()
 {
     tds::TokenBuffer tokens;
-    tds::writeMessage(tokens,
-                      makeMessage(50000, {u"The sandbox runs SQL batches and procedure calls only; "
-                                          u"this request type is not supported."}),
-                      host_.serverName());
-    tds::writeDone(tokens, DoneKind::Done, done::Error, 0, 0);
+    writeMessage(tokens, makeMessage(50000, {u"The sandbox runs SQL batches and procedure calls only; "
+                                             u"this request type is not supported."}));
+    tds::writeDone(tokens, DoneKind::Done, done::Error, 0, 0, speech_.layout);
     return sendReply(tokens);
 }
 
@@ -201,8 +223,13 @@ void Session::runSql(const std::u16string& text, BatchSink& sink)
 bool Session::answerAttention()
 {
     tds::TokenBuffer tokens;
-    tds::writeDone(tokens, DoneKind::Done, tds::donebits::Attention, 0, 0);
+    tds::writeDone(tokens, DoneKind::Done, tds::donebits::Attention, 0, 0, speech_.layout);
     return sendReply(tokens);
+}
+
+void Session::writeMessage(tds::TokenBuffer& tokens, const Message& message)
+{
+    tds::writeMessage(tokens, localized(message, speech_.generation), speech_.serverName, speech_.layout);
 }
 
 bool Session::sendReply(tds::TokenBuffer& tokens) { return wire_.send(tokens.bytes(), true); }

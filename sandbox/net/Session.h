@@ -2,6 +2,7 @@
 // calls until the client leaves, the server stops, or a fault drops it.
 #pragma once
 
+#include "sandbox/net/BatchSink.h"
 #include "sandbox/net/Procedures.h"
 #include "sandbox/net/Wire.h"
 #include "sandbox/sql/Engine.h"
@@ -12,8 +13,6 @@
 #include <string>
 
 namespace sandbox {
-
-class BatchSink;
 
 // What a session needs from the server that owns it.
 class SessionHost {
@@ -48,11 +47,12 @@ private:
     void runSql(const std::u16string& text, BatchSink& sink);
     bool answerAttention();
     bool sendReply(tds::TokenBuffer& tokens);
+    void writeMessage(tds::TokenBuffer& tokens, const Message& message);
 
     Wire wire_;
     SessionHost& host_;
     SessionState state_;
-    tds::Layout layout_ = tds::Layout::Tds71;
+    Speech speech_;
     Procedures procedures_;
 };
 

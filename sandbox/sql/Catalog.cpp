@@ -76,7 +76,7 @@ Catalog Catalog::defaults()
 Database* Catalog::find(const std::u16string& name)
 {
     for (auto& d : databases)
-        if (sameName(d.name, name))
+        if (sameName(d.name, name, caseSensitive()))
             return &d;
     return nullptr;
 }
@@ -84,9 +84,98 @@ Database* Catalog::find(const std::u16string& name)
 const Database* Catalog::find(const std::u16string& name) const
 {
     for (const auto& d : databases)
-        if (sameName(d.name, name))
+        if (sameName(d.name, name, caseSensitive()))
             return &d;
     return nullptr;
+}
+
+RecoveryModel Database::recovery() const
+{
+    if (truncLogOnCheckpoint())
+        return RecoveryModel::Simple;
+    return (status & SelectIntoBulkCopy) != 0 ? RecoveryModel::BulkLogged : RecoveryModel::Full;
+}
+
+void Database::setRecovery(RecoveryModel model)
+{
+    switch (model) {
+    case RecoveryModel::Simple:
+        status |= TruncLogOnChkpt;
+        break;
+    case RecoveryModel::Full:
+        status &= ~(TruncLogOnChkpt | SelectIntoBulkCopy);
+        break;
+    case RecoveryModel::BulkLogged:
+        status = (status & ~TruncLogOnChkpt) | SelectIntoBulkCopy;
+        break;
+    }
+}
+
+void Database::truncateLog()
+{
+    if (hold != LogHold::None)
+        return;
+    for (DbFile& f : files)
+        if (f.isLog())
+            f.inactivePages = 0;
+}
+
+std::pair<int, const char16_t*> Database::logReuseWait() const
+{
+    if (hold != LogHold::None)
+        return {static_cast<int>(hold), holdName(hold)};
+    for (const DbFile& f : files)
+        if (f.isLog() && f.inactivePages > 0)
+            return recovery() == RecoveryModel::Simple ? std::pair{1, u"CHECKPOINT"} : std::pair{2, u"LOG_BACKUP"};
+    return {0, u"NOTHING"};
+}
+
+namespace {
+
+constexpr std::pair<RecoveryModel, const char16_t*> RecoveryNames[] = {
+    {RecoveryModel::Full, u"FULL"}, {RecoveryModel::BulkLogged, u"BULK_LOGGED"}, {RecoveryModel::Simple, u"SIMPLE"}};
+
+constexpr std::pair<LogHold, const char16_t*> HoldNames[] = {
+    {LogHold::None, u"NOTHING"},
+    {LogHold::ActiveBackupOrRestore, u"ACTIVE_BACKUP_OR_RESTORE"},
+    {LogHold::ActiveTransaction, u"ACTIVE_TRANSACTION"},
+    {LogHold::DatabaseMirroring, u"DATABASE_MIRRORING"},
+    {LogHold::Replication, u"REPLICATION"},
+    {LogHold::AvailabilityReplica, u"AVAILABILITY_REPLICA"},
+};
+
+} // namespace
+
+const char16_t* recoveryName(RecoveryModel model)
+{
+    for (const auto& [m, name] : RecoveryNames)
+        if (m == model)
+            return name;
+    return u"FULL";
+}
+
+std::optional<RecoveryModel> recoveryNamed(std::u16string_view name)
+{
+    for (const auto& [m, n] : RecoveryNames)
+        if (equalsIgnoreCase(name, n))
+            return m;
+    return std::nullopt;
+}
+
+const char16_t* holdName(LogHold hold)
+{
+    for (const auto& [h, name] : HoldNames)
+        if (h == hold)
+            return name;
+    return u"NOTHING";
+}
+
+std::optional<LogHold> holdNamed(std::u16string_view name)
+{
+    for (const auto& [h, n] : HoldNames)
+        if (equalsIgnoreCase(name, n))
+            return h;
+    return std::nullopt;
 }
 
 } // namespace sandbox

@@ -1,5 +1,7 @@
 // The JSON form of a catalog (see sandbox/catalogs/demo.json):
-//   {"databases":[{"name", "dbid", "truncLogOnChkpt", "offline", "status",
+//   {"version", "collation",
+//    "databases":[{"name", "dbid", "truncLogOnChkpt", "recovery", "offline", "status", "collation",
+//                  "logReuseWait", "availabilityGroup",
 //                  "files":[{"fileid", "groupid", "name", "filename", "size", "maxsize",
 //                            "growth", "status", "activePages", "inactivePages", "usedPages"}]}]}
 // Only "name" is required. The file lists exactly the databases it holds:
@@ -143,6 +145,15 @@ Catalog Catalog::fromJson(const std::string& json)
         throw std::runtime_error("catalog: expected an object with a \"databases\" array");
 
     Catalog catalog;
+    const QJsonObject top = doc.object();
+    if (const auto version = text(top, "version", "the catalog")) {
+        const auto generation = generationNamed(utf8(*version));
+        if (!generation)
+            bad("the catalog", "\"version\" must be one of " + generationNames());
+        catalog.generation = *generation;
+    }
+    if (const auto collation = text(top, "collation", "the catalog"))
+        catalog.collation = *collation;
     std::int16_t lastId = 4;
     std::set<std::int16_t> ids;
     const QJsonArray list = doc.object().value(QLatin1String("databases")).toArray();
@@ -158,7 +169,8 @@ Catalog Catalog::fromJson(const std::string& json)
         db.name = *name;
         where += " ('" + utf8(db.name) + "')";
         if (catalog.find(db.name))
-            bad(where, "the name is already used (names compare case-insensitively, trailing blanks ignored)");
+            bad(where, "the name is already used (trailing blanks ignored; case too, unless the collation is "
+                       "case-sensitive)");
 
         const std::int16_t fallbackId = systemDbId(db.name) ? systemDbId(db.name) : static_cast<std::int16_t>(lastId + 1);
         db.dbId = integer<std::int16_t>(o, "dbid", fallbackId, where, 1);
@@ -174,6 +186,25 @@ Catalog Catalog::fromJson(const std::string& json)
                 db.status &= ~Database::TruncLogOnChkpt;
         }
         db.offline = boolean(o, "offline", false, where);
+        if (const auto recovery = text(o, "recovery", where)) {
+            const auto model = recoveryNamed(*recovery);
+            if (!model)
+                bad(where, "\"recovery\" must be SIMPLE, FULL or BULK_LOGGED");
+            if (o.contains(QLatin1String("truncLogOnChkpt")) && db.truncLogOnCheckpoint() != (*model == RecoveryModel::Simple))
+                bad(where, "\"truncLogOnChkpt\" and \"recovery\" disagree");
+            db.setRecovery(*model);
+        }
+        if (const auto wait = text(o, "logReuseWait", where)) {
+            // NOTHING, CHECKPOINT and LOG_BACKUP follow from the log and the model.
+            const auto hold = holdNamed(*wait);
+            const bool derived = equalsIgnoreCase(*wait, u"CHECKPOINT") || equalsIgnoreCase(*wait, u"LOG_BACKUP");
+            if (!hold && !derived)
+                bad(where, "\"logReuseWait\" is not one of NOTHING, CHECKPOINT, LOG_BACKUP, ACTIVE_TRANSACTION, "
+                           "REPLICATION, AVAILABILITY_REPLICA, DATABASE_MIRRORING, ACTIVE_BACKUP_OR_RESTORE");
+            db.hold = hold.value_or(LogHold::None);
+        }
+        db.availabilityGroup = boolean(o, "availabilityGroup", false, where);
+        db.collation = text(o, "collation", where);
 
         const QJsonValue files = o.value(QLatin1String("files"));
         if (files.isUndefined() || files.isNull()) {

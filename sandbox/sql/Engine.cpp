@@ -36,7 +36,7 @@ void Engine::runBatch(SessionState& session, const std::u16string& batch, Result
 {
     std::vector<Statement> statements;
     try {
-        statements = parseBatch(batch);
+        statements = parseBatch(batch, generation());
     } catch (const SyntaxError& e) {
         sink.message(e.message());
         sink.done(DoneKind::Done, done::Error, 0, 0);
@@ -138,6 +138,12 @@ void Engine::setCatalog(Catalog catalog)
 {
     std::lock_guard lock(mutex_);
     catalog_ = std::move(catalog);
+}
+
+Generation Engine::generation() const
+{
+    std::lock_guard lock(mutex_);
+    return catalog_.generation;
 }
 
 void Engine::setServerName(std::u16string name)

@@ -67,6 +67,9 @@ public:
     Catalog catalog() const;                // a snapshot
     void setCatalog(Catalog catalog);
 
+    // Which SQL Server the engine answers as (the catalog's).
+    Generation generation() const;
+
     // What SELECT @@SERVERNAME answers (default SANDBOX).
     void setServerName(std::u16string name);
 

@@ -4,149 +4,86 @@
 #include "sandbox/sql/Messages.h"
 
 #include <algorithm>
-#include <climits>
 
 namespace sandbox::sql {
 
-namespace {
-
-constexpr const char16_t* VersionText =
-    u"Microsoft SQL Server  2000 - 8.00.2039 (Intel X86) \n"
-    u"\tMay  3 2005 23:18:38 \n"
-    u"\tCopyright (c) 1988-2003 Microsoft Corporation\n"
-    u"\tStandard Edition on Windows NT 5.2 (Build 3790: Service Pack 2)\n";
-
-} // namespace
-
-std::optional<Value> Executor::variable(const std::u16string& name, Column& column)
+Table Executor::resolveTable(const ObjectName& name, bool& cs)
 {
-    column.nullable = false;
-    if (name == u"@@TRANCOUNT") {
-        column.type = SqlType::Int;
-        return std::int64_t{session_.tranCount};
+    Database& db = database(name.database.empty() ? session_.database : name.database);
+    cs = caseSensitive(db);
+    const auto is = [&](const std::u16string& part, std::u16string_view expected) {
+        return sameName(part, expected, cs);
+    };
+    const bool views = hasCatalogViews(generation());
+    const bool sys = views && is(name.owner, u"sys");
+    if (name.owner.empty() || is(name.owner, u"dbo") || sys) {
+        if (is(name.object, u"sysfiles"))
+            return sysfiles(db, catalog_);
+        // 2000 keeps it in master only; the later compatibility view is everywhere.
+        if (is(name.object, u"sysdatabases") && (views || is(db.name, u"master")))
+            return sysdatabases(catalog_);
     }
-    if (name == u"@@SPID") {
-        column.type = SqlType::SmallInt;
-        return std::int64_t{session_.spid};
-    }
-    if (name == u"@@VERSION") {
-        column.type = SqlType::NVarChar;
-        column.maxLength = 256;
-        return std::u16string(VersionText);
-    }
-    if (name == u"@@SERVERNAME") {
-        column.type = SqlType::NVarChar;
-        column.maxLength = 128;
-        column.nullable = true;
-        return serverName_;
-    }
-    if (name == u"@@LANGUAGE") {
-        column.type = SqlType::NVarChar;
-        column.maxLength = 128;
-        return std::u16string(u"us_english");
-    }
-    if (name == u"@@ERROR" || name == u"@@ROWCOUNT") {
-        column.type = SqlType::Int;
-        return std::int64_t{0};
-    }
-    return std::nullopt;
-}
-
-// A select-list item that needs no table: its column and value.
-std::pair<Column, Value> Executor::scalar(const SelectItem& item)
-{
-    Column c;
-    c.name = item.alias;
-    switch (item.kind) {
-    case SelectItem::Kind::Variable: {
-        if (auto v = variable(item.name, c))
-            return {c, *v};
-        throw StatementError{makeMessage(137, {item.name})};
-    }
-    case SelectItem::Kind::Literal:
-        if (item.literal.kind == Literal::Kind::Integer) {
-            const bool fitsInt = item.literal.integer >= INT32_MIN && item.literal.integer <= INT32_MAX;
-            c.type = fitsInt ? SqlType::Int : SqlType::BigInt;
-            return {c, item.literal.integer};
-        }
-        c.type = item.literal.national ? SqlType::NVarChar : SqlType::VarChar;
-        c.maxLength = static_cast<std::uint16_t>(std::clamp<std::size_t>(item.literal.text.size(), 1, 4000));
-        return {c, item.literal.text};
-    case SelectItem::Kind::DbName:
-        c.type = SqlType::NVarChar;
-        c.maxLength = 128;
-        c.nullable = true;
-        return {c, session_.database};
-    case SelectItem::Kind::Column:
-        throw StatementError{makeMessage(207, {item.name})};
-    case SelectItem::Kind::Star:
-        break;
-    }
-    throw StatementError{makeMessage(263)};
-}
-
-Table Executor::resolveTable(const ObjectName& name)
-{
-    if (!name.owner.empty() && !sameName(name.owner, u"dbo"))
-        throw StatementError{makeMessage(208, {name.display})};
-    const std::u16string dbName = name.database.empty() ? session_.database : name.database;
-    Database& db = database(dbName);
-    if (sameName(name.object, u"sysfiles"))
-        return sysfiles(db);
-    if (sameName(name.object, u"sysdatabases") && sameName(db.name, u"master"))
-        return sysdatabases(catalog_);
+    if (sys && is(name.object, u"databases"))
+        return databasesView(catalog_);
+    if (sys && is(name.object, u"database_files"))
+        return databaseFilesView(db);
     throw StatementError{makeMessage(208, {name.display})};
 }
 
-void Executor::execute(const SelectStmt& s)
+void Executor::selectScalars(const SelectStmt& s)
 {
-    if (!s.from) {
-        std::vector<Column> cols;
-        Row row;
-        for (const SelectItem& item : s.items) {
-            auto [c, v] = scalar(item);
-            cols.push_back(std::move(c));
-            row.push_back(std::move(v));
-        }
-        out_.columns(cols);
-        out_.row(row);
-        doneRows(curcmd::Select, 1);
-        return;
+    std::vector<Column> cols;
+    Row row;
+    for (const SelectItem& item : s.items) {
+        if (item.star)
+            throw StatementError{makeMessage(263)};
+        Typed t = evaluate(item.expr, Scope{});
+        t.column.name = item.alias;
+        cols.push_back(std::move(t.column));
+        row.push_back(std::move(t.value));
     }
-    implicitBegin();
-    Table table = resolveTable(*s.from);
+    out_.columns(cols);
+    out_.row(row);
+    doneRows(curcmd::Select, 1);
+}
 
-    // The select list: table columns by index, or constants.
-    struct Output {
-        Column column;
-        std::optional<std::size_t> source;
-        Value constant;
-    };
+// Table columns stay as they are; any other expression is worked out for
+// each row, its type learnt from a row of NULLs.
+std::vector<Executor::Output> Executor::selectList(const SelectStmt& s, const Table& table, bool cs)
+{
     std::vector<Output> outputs;
     for (const SelectItem& item : s.items) {
-        if (item.kind == SelectItem::Kind::Star) {
+        if (item.star) {
             for (std::size_t i = 0; i < table.columns.size(); ++i)
-                outputs.push_back({table.columns[i], i, Null{}});
-        } else if (item.kind == SelectItem::Kind::Column) {
-            const auto i = columnIndex(table.columns, item.name);
-            if (!i)
-                throw StatementError{makeMessage(207, {item.name})};
-            Column c = table.columns[*i];
-            if (item.hasAlias)
-                c.name = item.alias;
-            outputs.push_back({c, i, Null{}});
-        } else {
-            auto [c, v] = scalar(item);
-            outputs.push_back({c, std::nullopt, v});
+                outputs.push_back({table.columns[i], i, nullptr});
+            continue;
         }
+        Output o;
+        if (item.expr.kind == Expr::Kind::Column) {
+            o.source = columnIndex(table.columns, item.expr.name, cs);
+            if (!o.source)
+                throw StatementError{makeMessage(207, {item.expr.name})};
+            o.column = table.columns[*o.source];
+        } else {
+            o.expr = &item.expr;
+            o.column = evaluate(item.expr, Scope{&table, nullptr, cs}).column;
+            o.column.name.clear();
+        }
+        if (item.hasAlias)
+            o.column.name = item.alias;
+        outputs.push_back(std::move(o));
     }
+    return outputs;
+}
 
-    // WHERE: OR of ANDs.
+// WHERE: OR of ANDs.
+std::vector<Row> Executor::filter(Table& table, const Condition& where, bool cs)
+{
     std::vector<std::vector<std::size_t>> whereColumns;
-    for (const auto& all : s.where) {
+    for (const auto& all : where) {
         whereColumns.emplace_back();
         for (const Comparison& c : all) {
-            const auto i = columnIndex(table.columns, c.column);
+            const auto i = columnIndex(table.columns, c.column, cs);
             if (!i)
                 throw StatementError{makeMessage(207, {c.column})};
             whereColumns.back().push_back(*i);
@@ -154,20 +91,26 @@ void Executor::execute(const SelectStmt& s)
     }
     std::vector<Row> rows;
     for (Row& r : table.rows) {
-        bool keep = s.where.empty();
-        for (std::size_t a = 0; a < s.where.size() && !keep; ++a) {
+        bool keep = where.empty();
+        for (std::size_t a = 0; a < where.size() && !keep; ++a) {
             bool all = true;
-            for (std::size_t k = 0; k < s.where[a].size() && all; ++k) {
+            for (std::size_t k = 0; k < where[a].size() && all; ++k) {
                 const std::size_t col = whereColumns[a][k];
-                all = matches(r[col], table.columns[col], s.where[a][k]);
+                all = matches(r[col], table.columns[col], where[a][k], cs);
             }
             keep = all;
         }
         if (keep)
             rows.push_back(std::move(r));
     }
+    return rows;
+}
 
-    // ORDER BY: a select-list position, an alias, or any column of the table.
+// ORDER BY: a select-list position, any column of the table, or an alias.
+// Rows are still the table's here; outputs are worked out when compared.
+void Executor::sort(std::vector<Row>& rows, const SelectStmt& s, const std::vector<Output>& outputs,
+                    const Table& table, bool cs)
+{
     struct Key {
         std::optional<std::size_t> tableColumn;
         std::size_t output = 0;
@@ -181,32 +124,47 @@ void Executor::execute(const SelectStmt& s)
             if (k.position < 1 || static_cast<std::size_t>(k.position) > outputs.size())
                 throw StatementError{makeMessage(108, {toU16(k.position)})};
             key.output = static_cast<std::size_t>(k.position - 1);
-        } else if (auto i = columnIndex(table.columns, k.column)) {
+        } else if (auto i = columnIndex(table.columns, k.column, cs)) {
             key.tableColumn = i;
         } else {
-            bool found = false;
-            for (std::size_t o = 0; o < outputs.size() && !found; ++o)
-                if (sameName(outputs[o].column.name, k.column)) {
-                    key.output = o;
-                    found = true;
-                }
-            if (!found)
+            const auto named = std::find_if(outputs.begin(), outputs.end(),
+                                            [&](const Output& o) { return sameName(o.column.name, k.column, cs); });
+            if (named == outputs.end())
                 throw StatementError{makeMessage(207, {k.column})};
+            key.output = static_cast<std::size_t>(named - outputs.begin());
         }
         keys.push_back(key);
     }
-    auto valueOf = [&outputs](const Row& r, std::size_t o) -> const Value& {
-        return outputs[o].source ? r[*outputs[o].source] : outputs[o].constant;
+    if (keys.empty())
+        return;
+    const auto valueOf = [&](const Row& r, const Key& k) -> Value {
+        if (k.tableColumn)
+            return r[*k.tableColumn];
+        const Output& o = outputs[k.output];
+        return o.source ? r[*o.source] : evaluate(*o.expr, Scope{&table, &r, cs}).value;
     };
     std::stable_sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) {
         for (const Key& k : keys) {
-            const int cmp = k.tableColumn ? compareValues(a[*k.tableColumn], b[*k.tableColumn])
-                                          : compareValues(valueOf(a, k.output), valueOf(b, k.output));
+            const int cmp = compareValues(valueOf(a, k), valueOf(b, k), cs);
             if (cmp != 0)
                 return k.descending ? cmp > 0 : cmp < 0;
         }
         return false;
     });
+}
+
+void Executor::execute(const SelectStmt& s)
+{
+    if (!s.from) {
+        selectScalars(s);
+        return;
+    }
+    implicitBegin();
+    bool cs = false;
+    Table table = resolveTable(*s.from, cs);
+    const std::vector<Output> outputs = selectList(s, table, cs);
+    std::vector<Row> rows = filter(table, s.where, cs);
+    sort(rows, s, outputs, table, cs);
 
     std::vector<Column> cols;
     for (const Output& o : outputs)
@@ -214,8 +172,8 @@ void Executor::execute(const SelectStmt& s)
     out_.columns(cols);
     for (const Row& r : rows) {
         Row projected;
-        for (std::size_t o = 0; o < outputs.size(); ++o)
-            projected.push_back(valueOf(r, o));
+        for (const Output& o : outputs)
+            projected.push_back(o.source ? r[*o.source] : evaluate(*o.expr, Scope{&table, &r, cs}).value);
         out_.row(projected);
     }
     doneRows(curcmd::Select, rows.size());
@@ -232,4 +190,5 @@ void Executor::execute(const UseStmt& s)
     info(makeMessage(5701, {db.name}));
     out_.done(DoneKind::Done, 0, curcmd::Use, 0);
 }
+
 } // namespace sandbox::sql

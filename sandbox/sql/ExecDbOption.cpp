@@ -1,4 +1,4 @@
-// EXEC: sp_dboption, the only procedure the sandbox knows.
+// EXEC: sp_dboption, the only procedure the sandbox knows (gone from 2012 on).
 #include "sandbox/sql/Executor.h"
 
 #include "sandbox/sql/Messages.h"
@@ -63,9 +63,9 @@ bool like(const QString& text, const QString& pattern)
 void Executor::execute(const ExecStmt& s)
 {
     const ObjectName& p = s.procedure;
-    const bool ownerOk = p.owner.empty() || sameName(p.owner, u"dbo");
+    const bool ownerOk = p.owner.empty() || sameName(p.owner, u"dbo") || sameName(p.owner, u"sys");
     const bool dbOk = p.database.empty() || catalog_.find(p.database);
-    if (!ownerOk || !dbOk || !sameName(p.object, u"sp_dboption"))
+    if (!ownerOk || !dbOk || !sameName(p.object, u"sp_dboption") || !hasDbOption(generation()))
         throw StatementError{makeMessage(2812, {p.display})};
     spDbOption(s.args);
 }
@@ -135,6 +135,13 @@ void Executor::spDbOption(const std::vector<Literal>& args)
     // The option is carried out by ALTER DATABASE, which no transaction may hold.
     if (session_.tranCount > 0) {
         info(makeMessage(226, {u"ALTER DATABASE"}), Proc);
+        info(makeMessage(15627), Proc);
+        out_.done(DoneKind::DoneProc, done::Error, curcmd::Exec, 0);
+        return;
+    }
+    // Mirroring and availability groups forbid truncating the log.
+    if (option->bit == Database::TruncLogOnChkpt && *value && db->availabilityGroup && hasCatalogViews(generation())) {
+        info(makeMessage(1468, {db->name}), Proc);
         info(makeMessage(15627), Proc);
         out_.done(DoneKind::DoneProc, done::Error, curcmd::Exec, 0);
         return;

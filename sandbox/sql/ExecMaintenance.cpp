@@ -1,4 +1,5 @@
-// The log's upkeep: BACKUP LOG, DBCC SHRINKFILE, CHECKPOINT.
+// The log's upkeep: BACKUP LOG, DBCC SHRINKFILE, CHECKPOINT, and the recovery
+// model that decides what truncates it (ALTER DATABASE ... SET RECOVERY).
 #include "sandbox/sql/Executor.h"
 
 #include "sandbox/sql/Messages.h"
@@ -31,18 +32,17 @@ void Executor::execute(const BackupLogStmt& s)
         info(makeMessage(4208));
         throw StatementError{makeMessage(3013, {u"BACKUP LOG"})};
     }
-    std::int64_t processed = 0;
-    for (DbFile& f : db.files) {
-        if (!f.isLog())
-            continue;
-        if (s.option == u"DISK") {
+    if (s.option == u"DISK") {
+        std::int64_t processed = 0;
+        for (const DbFile& f : db.files) {
+            if (!f.isLog())
+                continue;
             processed += f.inactivePages + f.activePages;
             info(makeMessage(4035, {toU16(f.inactivePages + f.activePages), db.name, f.name, u"1"}));
         }
-        f.inactivePages = 0;
-    }
-    if (s.option == u"DISK")
         info(makeMessage(3014, {toU16(processed), u"0.250", u"4.096"}));
+    }
+    db.truncateLog();
     out_.done(DoneKind::Done, 0, curcmd::Backup, 0);
 }
 
@@ -56,10 +56,10 @@ void Executor::execute(const ShrinkFileStmt& s)
     Database& db = currentDatabase();
     DbFile* file = nullptr;
     for (DbFile& f : db.files)
-        if (s.byId ? f.fileId == s.fileId : sameName(f.name, s.fileName))
+        if (s.byId ? f.fileId == s.fileId : sameName(f.name, s.fileName, caseSensitive(db)))
             file = &f;
     if (!file)
-        throw StatementError{makeMessage(8985, {s.fileName})};
+        throw StatementError{makeMessage(8985, {s.fileName, db.name})};
 
     std::int32_t minimum = 0;
     std::int32_t used = 0;
@@ -96,15 +96,34 @@ void Executor::execute(const ShrinkFileStmt& s)
 void Executor::execute(const DbccOtherStmt&)
 { throw StatementError{makeMessage(2526)}; }
 
-// With 'trunc. log on chkpt.' a checkpoint frees the inactive log, as a
-// log backup would.
+// In SIMPLE ('trunc. log on chkpt.') a checkpoint frees the inactive log,
+// as a log backup would in the other models.
 void Executor::execute(const CheckpointStmt&)
 {
     Database& db = currentDatabase();
-    if (db.truncLogOnCheckpoint())
-        for (DbFile& f : db.files)
-            if (f.isLog())
-                f.inactivePages = 0;
+    if (db.recovery() == RecoveryModel::Simple)
+        db.truncateLog();
+    out_.done(DoneKind::Done, 0, curcmd::Use, 0);
+}
+
+void Executor::execute(const AlterDatabaseStmt& s)
+{
+    // Whether 2005 and later add 5069 after 226 is not known: 226 alone.
+    if (session_.tranCount > 0)
+        throw StatementError{makeMessage(226, {u"ALTER DATABASE"})};
+    Database* db = catalog_.find(s.database);
+    if (!db) {
+        if (!hasCatalogViews(generation()))
+            throw StatementError{makeMessage(911, {s.database})};
+        info(makeMessage(5011, {s.database}));
+        throw StatementError{makeMessage(5069)};
+    }
+    // A mirrored database, or one in an availability group, must keep its log.
+    if (s.recovery == RecoveryModel::Simple && db->availabilityGroup && hasCatalogViews(generation())) {
+        info(makeMessage(1468, {db->name}));
+        throw StatementError{makeMessage(5069)};
+    }
+    db->setRecovery(s.recovery);
     out_.done(DoneKind::Done, 0, curcmd::Use, 0);
 }
 } // namespace sandbox::sql

@@ -79,14 +79,24 @@ Database& Executor::database(const std::u16string& name)
     return *db;
 }
 
-Database& Executor::currentDatabase()
-{ return database(session_.database); }
+Database& Executor::currentDatabase() { return database(session_.database); }
 
 // In implicit-transaction mode these statements open a transaction.
 void Executor::implicitBegin()
 {
     if (session_.implicitTransactions && session_.tranCount == 0)
-        session_.tranCount = 1;
+        setTranCount(1);
+}
+
+// The count, and the client told when a transaction began or ended.
+void Executor::setTranCount(int count, TransactionChange ending)
+{
+    const int before = session_.tranCount;
+    session_.tranCount = count;
+    if (before == 0 && count > 0)
+        out_.transactionChanged(TransactionChange::Began);
+    else if (before > 0 && count == 0)
+        out_.transactionChanged(ending);
 }
 
 void Executor::execute(const SetStmt& s)
@@ -104,19 +114,19 @@ void Executor::execute(const TranStmt& s)
 {
     switch (s.kind) {
     case TranStmt::Kind::Begin:
-        ++session_.tranCount;
+        setTranCount(session_.tranCount + 1);
         out_.done(DoneKind::Done, 0, curcmd::BeginTran, 0);
         return;
     case TranStmt::Kind::Commit:
         if (session_.tranCount == 0)
             throw StatementError{makeMessage(3902)};
-        --session_.tranCount;
+        setTranCount(session_.tranCount - 1, TransactionChange::Committed);
         out_.done(DoneKind::Done, 0, curcmd::Commit, 0);
         return;
     case TranStmt::Kind::Rollback:
         if (session_.tranCount == 0)
             throw StatementError{makeMessage(3903)};
-        session_.tranCount = 0;
+        setTranCount(0, TransactionChange::RolledBack);
         out_.done(DoneKind::Done, 0, curcmd::Rollback, 0);
         return;
     }
@@ -124,27 +134,22 @@ void Executor::execute(const TranStmt& s)
 
 void Executor::execute(const PrintStmt& s)
 {
-    const Value v = scalar(s.what).second;
-    Message m = makeMessage(0, {});
-    if (const auto* text = std::get_if<std::u16string>(&v))
-        m.text = *text;
+    const Value v = evaluate(s.what, Scope{}).value;
+    std::u16string text;
+    if (const auto* t = std::get_if<std::u16string>(&v))
+        text = *t;
     else if (const auto* i = std::get_if<std::int64_t>(&v))
-        m.text = toU16(*i);
-    info(m);
+        text = toU16(*i);
+    info(makeMessage(0, {text}));
     out_.done(DoneKind::Done, 0, curcmd::Use, 0);
-}
-
-std::int64_t Executor::number(const SelectItem& item)
-{
-    const Value v = scalar(item).second;
-    if (const auto* i = std::get_if<std::int64_t>(&v))
-        return *i;
-    throw StatementError{makeMessage(245, {std::get<std::u16string>(v), u"int"})};
 }
 
 void Executor::execute(const IfStmt& s)
 {
-    const bool yes = holds(threeWay(number(s.left), number(s.right)), s.op);
+    const Database* current = catalog_.find(session_.database);
+    const bool cs = current != nullptr && caseSensitive(*current);
+    const int cmp = compare(evaluate(s.left, Scope{}), evaluate(s.right, Scope{}), cs);
+    const bool yes = cmp != 2 && holds(cmp, s.op);
     const std::vector<Statement>& branch = yes ? s.then : s.otherwise;
     if (branch.empty())
         out_.done(DoneKind::Done, 0, curcmd::If, 0);

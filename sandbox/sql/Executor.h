@@ -1,7 +1,8 @@
 // Runs parsed statements against the catalog for one session, under the
 // engine's lock. One file per statement family: browsing (ExecBrowse.cpp),
-// sp_dboption (ExecDbOption.cpp), BACKUP/DBCC/CHECKPOINT (ExecMaintenance.cpp),
-// and control flow and SET (Executor.cpp).
+// expressions (Evaluate.cpp, Properties.cpp), sp_dboption (ExecDbOption.cpp),
+// BACKUP/DBCC/CHECKPOINT/ALTER DATABASE (ExecMaintenance.cpp), and control
+// flow and SET (Executor.cpp).
 #pragma once
 
 #include "sandbox/sql/Catalog.h"
@@ -32,19 +33,52 @@ public:
     static std::uint16_t curCmdOf(const Statement& s);
 
 private:
+    // A value and the column it would be in.
+    struct Typed {
+        Column column;
+        Value value;
+    };
+    // Where an expression finds its columns: one row of a table, or none.
+    struct Scope {
+        const Table* table = nullptr;
+        const Row* row = nullptr;  // none: every column reads as NULL (to learn the types)
+        bool caseSensitive = false;
+    };
+    struct Output {
+        Column column;
+        std::optional<std::size_t> source;  // a table column as it is
+        const Expr* expr = nullptr;         // else this, for each row
+    };
+
+    Generation generation() const { return catalog_.generation; }
+    bool caseSensitive(const Database& db) const { return isCaseSensitive(catalog_.collationOf(db)); }
     void fail(Message m, std::uint16_t cmd, DoneKind kind = DoneKind::Done);
     void info(Message m, const std::u16string& procName = {});
     void doneRows(std::uint16_t cmd, std::uint64_t count, DoneKind kind = DoneKind::Done);
     Database& database(const std::u16string& name);
     Database& currentDatabase();
     void implicitBegin();
+    void setTranCount(int count, TransactionChange ending = TransactionChange::Committed);
 
     // Browsing.
-    std::optional<Value> variable(const std::u16string& name, Column& column);
-    std::pair<Column, Value> scalar(const SelectItem& item);
-    Table resolveTable(const ObjectName& name);
+    Table resolveTable(const ObjectName& name, bool& caseSensitive);
     void execute(const SelectStmt& s);
+    void selectScalars(const SelectStmt& s);
+    std::vector<Output> selectList(const SelectStmt& s, const Table& table, bool caseSensitive);
+    std::vector<Row> filter(Table& table, const Condition& where, bool caseSensitive);
+    void sort(std::vector<Row>& rows, const SelectStmt& s, const std::vector<Output>& outputs, const Table& table,
+              bool caseSensitive);
     void execute(const UseStmt& s);
+
+    // Expressions.
+    Typed evaluate(const Expr& e, const Scope& scope);
+    Typed variable(const std::u16string& name);
+    Typed function(const Expr& e, const Scope& scope);
+    Typed convert(const Typed& from, const TypeName& to);
+    Typed arithmetic(char16_t op, const Typed& left, const Typed& right);
+    int compare(const Typed& left, const Typed& right, bool caseSensitive);
+    Value serverProperty(const std::u16string& property) const;
+    Value databaseProperty(const std::u16string& database, const std::u16string& property) const;
 
     // Procedures.
     void execute(const ExecStmt& s);
@@ -58,12 +92,12 @@ private:
     void execute(const ShrinkFileStmt& s);
     void execute(const DbccOtherStmt&);
     void execute(const CheckpointStmt&);
+    void execute(const AlterDatabaseStmt& s);
 
     // Control flow and settings.
     void execute(const SetStmt& s);
     void execute(const TranStmt& s);
     void execute(const PrintStmt& s);
-    std::int64_t number(const SelectItem& item);
     void execute(const IfStmt& s);
     void execute(const BlockStmt& s);
     void execute(const WaitForStmt&);

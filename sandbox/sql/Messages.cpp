@@ -11,30 +11,50 @@ struct Entry {
     int number;
     std::uint8_t severity;
     const char16_t* text;
+    Generation since = Generation::Sql2000;  // the wording from this generation on
+    int renumbered = 0;                      // the number it goes by from then, if another
+    std::uint8_t state = 0;                  // the state it is raised with, if not the caller's
 };
 
-// Texts as SQL Server 2000's sysmessages has them (with %ls / %.*ls written %s).
+// Texts as sysmessages has them (%ls and %.*ls written %s; %_ skips an
+// argument that this wording does not use). A later entry for the same
+// number is its wording from `since` on.
 constexpr Entry Entries[] = {
     {0, 0, u"%s"},  // PRINT
     {105, 15, u"Unclosed quotation mark before the character string '%s'."},
+    {105, 15, u"Unclosed quotation mark after the character string '%s'.", Generation::Sql2005},
+    {108, 15, u"The ORDER BY position number %d is out of range of the number of items in the select list."},
     {113, 15, u"Missing end comment mark '*/'."},
     {137, 15, u"Must declare the variable '%s'."},
+    {137, 15, u"Must declare the scalar variable \"%s\".", Generation::Sql2005},
     {148, 15, u"Incorrect time syntax in time string '%s' used with WAITFOR."},
+    {155, 15, u"'%s' is not a recognized %s option."},
     {156, 15, u"Incorrect syntax near the keyword '%s'."},
     {170, 15, u"Line %d: Incorrect syntax near '%s'."},
-    {108, 15, u"The ORDER BY position number %d is out of range of the number of items in the select list."},
+    {170, 15, u"%_Incorrect syntax near '%s'.", Generation::Sql2005, 102},
+    {174, 15, u"The %s function requires %d argument(s)."},
     {191, 15, u"Some part of your SQL statement is nested too deeply. Rewrite the query or break it up into smaller queries."},
+    {195, 15, u"'%s' is not a recognized function name."},
+    {195, 15, u"'%s' is not a recognized built-in function name.", Generation::Sql2005},
     {207, 16, u"Invalid column name '%s'."},
     {208, 16, u"Invalid object name '%s'."},
     {226, 16, u"%s statement not allowed within multi-statement transaction."},
-    {245, 16, u"Syntax error converting the varchar value '%s' to a column of data type %s."},
+    {245, 16, u"Syntax error converting the %s value '%s' to a column of data type %s."},
+    {245, 16, u"Conversion failed when converting the %s value '%s' to data type %s.", Generation::Sql2005},
     {263, 16, u"Must specify table to select from."},
     {911, 16, u"Could not locate entry in sysdatabases for database '%s'. No entry found with that name. "
               u"Make sure that the name is entered correctly."},
+    {911, 16, u"Database '%s' does not exist. Make sure that the name is entered correctly.", Generation::Sql2005},
     {942, 14, u"Database '%s' cannot be opened because it is offline."},
+    {1468, 16, u"The operation cannot be performed on database \"%s\" because it is involved in a database mirroring "
+               u"session."},
+    {1468, 16, u"The operation cannot be performed on database \"%s\" because it is involved in a database mirroring "
+               u"session or an availability group. Some operations are not allowed on a database that is participating "
+               u"in a database mirroring session or in an availability group.", Generation::Sql2012},
     {2526, 16, u"Incorrect DBCC statement. Check the documentation for the correct DBCC syntax and options."},
     {2528, 10, u"DBCC execution completed. If DBCC printed error messages, contact your system administrator."},
     {2812, 16, u"Could not find stored procedure '%s'."},
+    {2812, 16, u"Could not find stored procedure '%s'.", Generation::Sql2005, 0, 62},
     {3013, 16, u"%s is terminating abnormally."},
     {3014, 10, u"BACKUP LOG successfully processed %d pages in %s seconds (%s MB/sec)."},
     {3021, 16, u"Cannot perform a backup or restore operation within a transaction."},
@@ -42,21 +62,64 @@ constexpr Entry Entries[] = {
     {3903, 16, u"The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION."},
     {4035, 10, u"Processed %d pages for database '%s', file '%s' on file %d."},
     {4060, 11, u"Cannot open database requested in login '%s'. Login fails."},
+    {4060, 11, u"Cannot open database \"%s\" requested by the login. The login failed.", Generation::Sql2005},
     {4208, 16, u"The statement BACKUP LOG is not allowed while the recovery model is SIMPLE. "
                u"Use BACKUP DATABASE or change the recovery model using ALTER DATABASE."},
+    {5011, 14, u"User does not have permission to alter database '%s', the database does not exist, or the database "
+               u"is not in a state that allows access checks."},
+    {5069, 16, u"ALTER DATABASE statement failed."},
     {5701, 10, u"Changed database context to '%s'."},
     {5703, 10, u"Changed language setting to %s."},
+    {8115, 16, u"Arithmetic overflow error converting expression to data type %s."},
+    {8134, 16, u"Divide by zero error encountered."},
     {8179, 16, u"Could not find prepared statement with handle %d."},
     {8985, 16, u"Could not locate file '%s' in sysfiles."},
+    {8985, 16, u"Could not locate file '%s' for database '%s' in sys.database_files. The file either does not exist, "
+               u"or was dropped.", Generation::Sql2005},
     {9008, 10, u"Cannot shrink log file %d (%s) because all logical log files are in use."},
-    {18456, 14, u"Login failed for user '%s'."},
-    {50000, 16, u"%s"},  // the sandbox's own refusals
+    {9008, 10, u"Cannot shrink log file %d (%s) because the logical log file located at the end of the file is in use.",
+     Generation::Sql2008},
     {15010, 16, u"The database '%s' does not exist. Use sp_helpdb to show available databases."},
+    {15010, 16, u"The database '%s' does not exist. Supply a valid database name. To see available databases, use "
+                u"sys.databases.", Generation::Sql2005},
     {15011, 16, u"Database option '%s' does not exist."},
     {15241, 16, u"Usage: sp_dboption [dbname [,optname [,'true' | 'false']]]"},
     {15242, 16, u"Database option '%s' is not unique."},
     {15627, 10, u"sp_dboption command failed."},
+    {18456, 14, u"Login failed for user '%s'."},
+    {50000, 16, u"%s"},  // the sandbox's own refusals
 };
+
+const Entry& entryFor(int number, Generation g)
+{
+    const Entry* found = nullptr;
+    for (const Entry& e : Entries)
+        if (e.number == number && e.since <= g)
+            found = &e;
+    if (!found)
+        throw std::out_of_range("no such message: " + std::to_string(number));
+    return *found;
+}
+
+std::u16string render(std::u16string_view format, const std::vector<std::u16string>& args)
+{
+    std::u16string text;
+    auto next = args.begin();
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        const char16_t c = i + 1 < format.size() ? format[i + 1] : u'\0';
+        if (format[i] == u'%' && (c == u's' || c == u'd' || c == u'_')) {
+            if (next != args.end()) {
+                if (c != u'_')
+                    text += *next;
+                ++next;
+            }
+            ++i;
+        } else {
+            text += format[i];
+        }
+    }
+    return text;
+}
 
 } // namespace
 
@@ -68,28 +131,31 @@ std::u16string toU16(long long number)
 
 Message makeMessage(int number, std::initializer_list<std::u16string_view> args, std::uint16_t line)
 {
-    for (const Entry& e : Entries) {
-        if (e.number != number)
-            continue;
-        Message m;
-        m.number = number;
-        m.severity = e.severity;
-        m.state = 1;
-        m.line = line;
-        const std::u16string_view format = e.text;
-        auto next = args.begin();
-        for (std::size_t i = 0; i < format.size(); ++i) {
-            if (format[i] == u'%' && i + 1 < format.size() && (format[i + 1] == u's' || format[i + 1] == u'd')) {
-                if (next != args.end())
-                    m.text += *next++;
-                ++i;
-            } else {
-                m.text += format[i];
-            }
-        }
+    Message m;
+    m.number = number;
+    m.state = 1;
+    m.line = line;
+    m.fromTable = true;
+    for (std::u16string_view a : args)
+        m.args.emplace_back(a);
+    m = localized(std::move(m), Generation::Sql2000);
+    m.fromTable = true;  // still to be worded for the session's generation
+    return m;
+}
+
+Message localized(Message m, Generation g)
+{
+    if (!m.fromTable)
         return m;
-    }
-    throw std::out_of_range("no such message: " + std::to_string(number));
+    const Entry& e = entryFor(m.number, g);
+    if (e.renumbered != 0)
+        m.number = e.renumbered;
+    m.severity = e.severity;
+    if (e.state != 0)
+        m.state = e.state;
+    m.text = render(e.text, m.args);
+    m.fromTable = false;  // worded once, for one generation
+    return m;
 }
 
 } // namespace sandbox

@@ -1,6 +1,8 @@
-// SQL Server 2000's messages the sandbox raises: number, severity, text.
+// The server's messages the sandbox raises: number, severity, text, worded
+// as each generation words them.
 #pragma once
 
+#include "sandbox/sql/Generation.h"
 #include "sandbox/sql/Result.h"
 
 #include <initializer_list>
@@ -14,6 +16,12 @@ namespace sandbox {
 // std::out_of_range (a programming error, not a client's).
 Message makeMessage(int number, std::initializer_list<std::u16string_view> args = {},
                     std::uint16_t line = 1);
+
+// The same message as generation `g` words it (number, severity, state and
+// text; a later generation may use another number, as 102 for 170). Messages
+// not from the table, such as a fault's, stay as they are; so does a message
+// once worded for a generation.
+Message localized(Message m, Generation g);
 
 std::u16string toU16(long long number);
 

@@ -33,6 +33,12 @@ int compareText(std::u16string_view a, std::u16string_view b, bool caseSensitive
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
+bool isCaseSensitive(std::u16string_view collation)
+{
+    const QString c = view(collation);
+    return c.contains(u"_CS", Qt::CaseInsensitive) || c.contains(u"_BIN", Qt::CaseInsensitive);
+}
+
 bool sameName(std::u16string_view a, std::u16string_view b, bool caseSensitive)
 {
     return compareText(a, b, caseSensitive) == 0;

@@ -16,6 +16,10 @@ bool equalsIgnoreCase(std::u16string_view a, std::u16string_view b);
 // Three-way comparison of text, trailing blanks ignored.
 int compareText(std::u16string_view a, std::u16string_view b, bool caseSensitive = false);
 
+// Whether a collation tells letters of different case apart: _CS_ and the
+// binary ones (_BIN, _BIN2).
+bool isCaseSensitive(std::u16string_view collation);
+
 // Object, column and database names.
 bool sameName(std::u16string_view a, std::u16string_view b, bool caseSensitive = false);
 

@@ -48,10 +48,12 @@ BackupLogStmt Parser::backupBody()
         return b;
     }
     expect(u"WITH");
-    if (peek().is(u"TRUNCATE_ONLY") || peek().is(u"NO_LOG"))
-        b.option = upper(next().value);
-    else
+    if (!peek().is(u"TRUNCATE_ONLY") && !peek().is(u"NO_LOG"))
         fail();
+    // Gone from 2008 on: a compile error, so nothing of the batch runs.
+    if (!hasTruncateOnly(generation_))
+        throw SyntaxError(makeMessage(155, {upper(peek().value), u"BACKUP"}, peek().line));
+    b.option = upper(next().value);
     return b;
 }
 
@@ -211,11 +213,11 @@ TranStmt Parser::tranEnd(TranStmt::Kind kind)
 IfStmt Parser::ifBody()
 {
     IfStmt s;
-    s.left = operand(false);
+    s.left = expression(false);
     if (!isComparison(peek()))
         fail();
     s.op = next().value;
-    s.right = operand(false);
+    s.right = expression(false);
     s.then.push_back(statement());
     skipSemicolons();
     if (accept(u"ELSE"))

@@ -7,20 +7,7 @@ SelectStmt Parser::selectBody()
 {
     SelectStmt s;
     do {
-        SelectItem item = operand(true);
-        if (item.kind != SelectItem::Kind::Star) {
-            if (accept(u"AS")) {
-                if (peek().kind == TokenKind::String)
-                    item.alias = next().value;
-                else
-                    item.alias = name();
-                item.hasAlias = true;
-            } else if (isNameStart(peek())) {
-                item.alias = next().value;
-                item.hasAlias = true;
-            }
-        }
-        s.items.push_back(std::move(item));
+        s.items.push_back(selectItem());
     } while (acceptSymbol(u","));
 
     if (accept(u"FROM")) {

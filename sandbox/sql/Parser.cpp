@@ -72,7 +72,7 @@ bool Parser::startsStatement(const Token& t)
 {
     static constexpr std::u16string_view Starts[] = {u"SELECT", u"USE", u"EXEC", u"EXECUTE", u"BACKUP",
                                                      u"DBCC", u"SET", u"BEGIN", u"COMMIT", u"ROLLBACK",
-                                                     u"IF", u"PRINT", u"WAITFOR", u"CHECKPOINT"};
+                                                     u"IF", u"PRINT", u"WAITFOR", u"CHECKPOINT", u"ALTER"};
     for (std::u16string_view w : Starts)
         if (t.is(w))
             return true;
@@ -111,7 +111,8 @@ Statement Parser::statement()
         else if (first.is(u"IF")) s.body = ifBody();
         else if (first.is(u"WAITFOR")) s.body = waitForBody();
         else if (first.is(u"CHECKPOINT")) s.body = checkpointBody();
-        else s.body = PrintStmt{operand(true)};
+        else if (first.is(u"ALTER")) s.body = alterBody();
+        else s.body = PrintStmt{expression(false)};
     });
 }
 
@@ -159,9 +160,13 @@ Literal Parser::literal()
         l.national = t.national;
     } else if (t.kind == TokenKind::Number) {
         bool ok = false;
-        const qlonglong v = QString::fromStdU16String(t.value).toLongLong(&ok);
+        // Binary literals count as the integers they spell, as in 0x01000000;
+        // decimals are not among the sandbox's types.
+        const QString digits = QString::fromStdU16String(t.value);
+        const bool hex = digits.startsWith(u"0x", Qt::CaseInsensitive);
+        const qlonglong v = hex ? digits.mid(2).toLongLong(&ok, 16) : digits.toLongLong(&ok);
         if (!ok)
-            fail();  // decimals and binary literals are not among the sandbox's types
+            fail();
         l.kind = Literal::Kind::Integer;
         l.integer = negative ? -v : v;
         l.text = (negative ? u"-" : u"") + t.value;
@@ -172,43 +177,9 @@ Literal Parser::literal()
     return l;
 }
 
-// A select-list expression, PRINT's argument or an IF operand.
-SelectItem Parser::operand(bool allowColumns)
+std::vector<Statement> parseBatch(std::u16string_view batch, Generation generation)
 {
-    SelectItem item;
-    const Token& t = peek();
-    rejectVariable(t);
-    if (t.kind == TokenKind::Variable) {
-        item.kind = SelectItem::Kind::Variable;
-        item.name = upper(next().value);
-    } else if (t.kind == TokenKind::String || t.kind == TokenKind::Number || t.isSymbol(u"-")) {
-        item.kind = SelectItem::Kind::Literal;
-        item.literal = literal();
-    } else if (allowColumns && t.is(u"DB_NAME") && peek(1).isSymbol(u"(")) {
-        next();
-        next();
-        expectSymbol(u")");
-        item.kind = SelectItem::Kind::DbName;
-    } else if (allowColumns && t.isSymbol(u"*")) {
-        next();
-        item.kind = SelectItem::Kind::Star;
-    } else if (allowColumns && isNameStart(t)) {
-        item.kind = SelectItem::Kind::Column;
-        item.name = next().value;
-        if (acceptSymbol(u".")) {  // alias.column or alias.*
-            if (acceptSymbol(u"*")) {
-                item.kind = SelectItem::Kind::Star;
-                item.name.clear();
-            } else {
-                item.name = name();
-            }
-        }
-    } else {
-        fail();
-    }
-    return item;
+    return Parser(batch, generation).run();
 }
-
-std::vector<Statement> parseBatch(std::u16string_view batch) { return Parser(batch).run(); }
 
 } // namespace sandbox::sql

@@ -2,7 +2,10 @@
 // whole before any of it runs, so that a syntax error runs none of it.
 #pragma once
 
+#include "sandbox/sql/Catalog.h"
+#include "sandbox/sql/Generation.h"
 #include "sandbox/sql/Lexer.h"
+#include "sandbox/sql/Result.h"
 
 #include <cstdint>
 #include <optional>
@@ -19,11 +22,28 @@ struct Literal {
     bool national = false;
 };
 
-// One item of a select list.
-struct SelectItem {
-    enum class Kind { Star, Column, Variable, Literal, DbName } kind = Kind::Star;
-    std::u16string name;   // column or variable (with its @s)
+// A type as CONVERT and CAST name it.
+struct TypeName {
+    SqlType type = SqlType::Int;
+    std::uint16_t length = 30;  // characters, for the text types
+};
+
+// An expression of a select list, PRINT or IF: literals, @@variables,
+// columns, functions (DB_NAME, SERVERPROPERTY, DATABASEPROPERTYEX, ...),
+// CONVERT and CAST, and integer arithmetic.
+struct Expr {
+    enum class Kind { Literal, Variable, Column, Call, Convert, Binary } kind = Kind::Literal;
     Literal literal;
+    std::u16string name;     // variable (upper case, with its @s), column, or function (upper case)
+    std::vector<Expr> args;  // a call's arguments; CONVERT's value; an operator's two sides
+    TypeName type;           // CONVERT, CAST
+    char16_t op = 0;         // + - * / %
+};
+
+// One item of a select list: an expression, or * (all columns).
+struct SelectItem {
+    bool star = false;
+    Expr expr;
     std::u16string alias;
     bool hasAlias = false;
 };
@@ -94,7 +114,7 @@ struct TranStmt {
 };
 
 struct PrintStmt {
-    SelectItem what;
+    Expr what;
 };
 
 // WAITFOR DELAY 'hh:mm:ss[.mmm]'.
@@ -105,12 +125,17 @@ struct WaitForStmt {
 // CHECKPOINT [duration]: in the current database.
 struct CheckpointStmt {};
 
+// ALTER DATABASE name SET RECOVERY model [WITH NO_WAIT | ROLLBACK ...].
+struct AlterDatabaseStmt {
+    std::u16string database;
+    RecoveryModel recovery = RecoveryModel::Full;
+};
+
 struct Statement;
 
-// IF <operand> <op> <operand> <statement> [ELSE <statement>]; operands are
-// @@variables or integers.
+// IF <expression> <op> <expression> <statement> [ELSE <statement>].
 struct IfStmt {
-    SelectItem left, right;
+    Expr left, right;
     std::u16string op;
     std::vector<Statement> then, otherwise;
 };
@@ -121,13 +146,14 @@ struct BlockStmt {
 
 struct Statement {
     std::variant<SelectStmt, UseStmt, ExecStmt, BackupLogStmt, ShrinkFileStmt, DbccOtherStmt, SetStmt,
-                 TranStmt, PrintStmt, IfStmt, BlockStmt, WaitForStmt, CheckpointStmt>
+                 TranStmt, PrintStmt, IfStmt, BlockStmt, WaitForStmt, CheckpointStmt, AlterDatabaseStmt>
         body;
     std::size_t begin = 0, end = 0;  // the statement's text in the batch
     std::uint16_t line = 1;
 };
 
-// Throws SyntaxError with SQL Server's message (105, 113, 137, 156, 170).
-std::vector<Statement> parseBatch(std::u16string_view batch);
+// Throws SyntaxError with SQL Server's message (105, 113, 137, 155, 156, 170,
+// 191). The generation says which statements still exist (TRUNCATE_ONLY).
+std::vector<Statement> parseBatch(std::u16string_view batch, Generation generation = Generation::Sql2000);
 
 } // namespace sandbox::sql

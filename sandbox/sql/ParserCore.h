@@ -18,7 +18,7 @@ std::u16string mirrored(const std::u16string& op);
 
 class Parser {
 public:
-    explicit Parser(std::u16string_view batch) : tokens_(tokenize(batch)) {}
+    Parser(std::u16string_view batch, Generation generation) : tokens_(tokenize(batch)), generation_(generation) {}
 
     std::vector<Statement> run();
 
@@ -104,8 +104,16 @@ private:
 
     Literal literal();
 
-    // A select-list expression, PRINT's argument or an IF operand.
-    SelectItem operand(bool allowColumns);
+    // Expressions (ParseExpr.cpp), by precedence: + and -, then * / %, then
+    // unary minus, then a primary; columns only where a table is in reach.
+    Expr expression(bool allowColumns);
+    Expr term(bool allowColumns);
+    Expr factor(bool allowColumns);
+    Expr primary(bool allowColumns);
+    Expr call(std::u16string function, bool allowColumns);
+    TypeName typeName();
+    SelectItem selectItem();
+    AlterDatabaseStmt alterBody();
 
     SelectStmt selectBody();
 
@@ -146,6 +154,7 @@ private:
     static constexpr int MaxNesting = 128;
 
     std::vector<Token> tokens_;
+    Generation generation_;
     std::size_t pos_ = 0;
     int depth_ = 0;
 };

@@ -23,6 +23,7 @@ public:
     {
         events_.emplace_back(DbChange{newName, oldName});
     }
+    void transactionChanged(TransactionChange change) override { events_.emplace_back(change); }
     bool pause(std::chrono::milliseconds) override { return true; }
     void dropConnection() override {}
 
@@ -36,6 +37,7 @@ public:
                     else if constexpr (std::is_same_v<T, Row>) sink.row(v);
                     else if constexpr (std::is_same_v<T, Done>) sink.done(v.kind, v.status, v.curCmd, v.rowCount);
                     else if constexpr (std::is_same_v<T, Message>) sink.message(v);
+                    else if constexpr (std::is_same_v<T, TransactionChange>) sink.transactionChanged(v);
                     else sink.databaseChanged(v.newName, v.oldName);
                 },
                 e);
@@ -51,7 +53,7 @@ private:
     struct DbChange {
         std::u16string newName, oldName;
     };
-    std::vector<std::variant<std::vector<Column>, Row, Done, Message, DbChange>> events_;
+    std::vector<std::variant<std::vector<Column>, Row, Done, Message, DbChange, TransactionChange>> events_;
 };
 
 } // namespace sandbox::sql

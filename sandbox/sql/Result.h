@@ -23,6 +23,7 @@ enum class SqlType {
     VarBinary, // varbinary(n)
     DateTime,  // datetime
     NText,     // ntext (values of any length)
+    Variant,   // sql_variant: an int or an nvarchar, as the value is
 };
 
 struct Column {
@@ -54,6 +55,10 @@ struct Message {
     std::u16string text;
     std::u16string procName;
     std::uint16_t line = 1;
+    // For a message from the server's own table: what filled its text, so
+    // that each generation can word it its own way (see Messages.h).
+    std::vector<std::u16string> args{};
+    bool fromTable = false;
 };
 
 enum class DoneKind { Done, DoneProc, DoneInProc };
@@ -80,6 +85,9 @@ constexpr std::uint16_t Backup = 0x0000;
 constexpr std::uint16_t If = 0x00C8;
 } // namespace curcmd
 
+// A transaction began (the count left 0) or ended (it went back to 0).
+enum class TransactionChange { Began, Committed, RolledBack };
+
 // Receives the results of one batch in order. Implemented by the TDS
 // session (which encodes tokens) and by tests (which record them).
 class ResultSink {
@@ -96,6 +104,8 @@ public:
     virtual bool pause(std::chrono::milliseconds delay) = 0;
     // A fault asked for the connection to be dropped; the engine stops the batch.
     virtual void dropConnection() = 0;
+    // The session's transaction began or ended (TDS 7.2 clients are told).
+    virtual void transactionChanged(TransactionChange) {}
 };
 
 } // namespace sandbox

@@ -22,10 +22,14 @@ struct StatementError {
     Message message;
 };
 
-// master..sysdatabases in dbid order; <db>..sysfiles in fileid order, nchar
-// values blank-padded as SQL Server 2000 sends them.
+// The system tables as the catalog's generation has them
+// (SystemTables.cpp): master..sysdatabases in dbid order; <db>..sysfiles in
+// fileid order (nchar, blank-padded, on 2000; sysname from 2005); from 2005
+// the catalog views sys.databases and sys.database_files.
 Table sysdatabases(const Catalog& catalog);
-Table sysfiles(const Database& db);
+Table sysfiles(const Database& db, const Catalog& catalog);
+Table databasesView(const Catalog& catalog);
+Table databaseFilesView(const Database& db);
 
 // Whether a three-way comparison result satisfies `op` (=, <>, !=, <, >, <=, >=, !<, !>).
 bool holds(int cmp, const std::u16string& op);
@@ -38,11 +42,13 @@ int threeWay(T a, T b)
 
 // `value op literal` for a value of `column`; a literal that does not
 // convert throws StatementError (245) as SQL Server raises it.
-bool matches(const Value& value, const Column& column, const Comparison& c);
+bool matches(const Value& value, const Column& column, const Comparison& c, bool caseSensitive);
 
 // ORDER BY: NULL first, numbers by value, text by the collation.
-int compareValues(const Value& a, const Value& b);
+int compareValues(const Value& a, const Value& b, bool caseSensitive);
 
-std::optional<std::size_t> columnIndex(const std::vector<Column>& columns, const std::u16string& name);
+// Column names follow the collation of the database they are in.
+std::optional<std::size_t> columnIndex(const std::vector<Column>& columns, const std::u16string& name,
+                                       bool caseSensitive);
 
 } // namespace sandbox::sql

@@ -43,14 +43,14 @@ std::optional<PreloginRequest> parsePrelogin(std::span<const std::uint8_t> paylo
     return request;
 }
 
-std::vector<std::uint8_t> preloginReply(const PreloginRequest& request)
+std::vector<std::uint8_t> preloginReply(const PreloginRequest& request, const std::array<std::uint8_t, 4>& version)
 {
     struct Entry {
         std::uint8_t type;
         std::vector<std::uint8_t> data;
     };
     std::vector<Entry> entries = {
-        {option::Version, {ServerVersion[0], ServerVersion[1], ServerVersion[2], ServerVersion[3], 0, 0}},
+        {option::Version, {version[0], version[1], version[2], version[3], 0, 0}},
         {option::Encryption, {EncryptNotSupported}},
         {option::InstOpt, {0}},
         {option::ThreadId, {}},
@@ -89,6 +89,7 @@ std::optional<Login7> parseLogin7(std::span<const std::uint8_t> payload)
     login.tdsVersion = le32(&record[4]);
     login.packetSize = le32(&record[8]);
     login.integratedSecurity = (record[25] & 0x80) != 0;
+    login.featureExtension = (record[27] & 0x10) != 0;
 
     bool ok = true;
     auto field = [&](std::size_t at) {

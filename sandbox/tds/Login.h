@@ -1,6 +1,7 @@
 // The two messages before a session exists: PRELOGIN and LOGIN7.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -16,9 +17,9 @@ struct PreloginRequest {
 
 // nullopt: the option table is malformed.
 std::optional<PreloginRequest> parsePrelogin(std::span<const std::uint8_t> payload);
-// VERSION 8.00.2039, ENCRYPTION not supported, INSTOPT 0, an empty THREADID,
-// and MARS off when the client asked about it.
-std::vector<std::uint8_t> preloginReply(const PreloginRequest& request);
+// VERSION (the server's major, minor and build), ENCRYPTION not supported,
+// INSTOPT 0, an empty THREADID, and MARS off when the client asked about it.
+std::vector<std::uint8_t> preloginReply(const PreloginRequest& request, const std::array<std::uint8_t, 4>& version);
 
 struct Login7 {
     std::uint32_t tdsVersion = 0;
@@ -32,6 +33,7 @@ struct Login7 {
     std::u16string language;
     std::u16string database;
     bool integratedSecurity = false;
+    bool featureExtension = false;  // 7.4: the client asks for features
 };
 
 // Reads the fixed part and every offset/length pair; nullopt when it is too

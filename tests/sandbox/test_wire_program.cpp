@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <poll.h>
 #include <spawn.h>
 #include <string>
@@ -143,7 +144,7 @@ TEST_F(ProgramTest, HelpAndBadOptions)
     }
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"--no-such-option"}, {"--port"}, {"--port", "65536"}, {"--fault-error", "x=oops"},
-             {"--fault-drop", "(unclosed"}, {"--refuse-logins=yes"}}) {
+             {"--fault-drop", "(unclosed"}, {"--refuse-logins=yes"}, {"--version", "2001"}, {"--version"}}) {
         SCOPED_TRACE(args[0]);
         Program p(args);
         const Outcome r = p.wait();
@@ -179,6 +180,34 @@ TEST_F(ProgramTest, ServesUntilSignalledThenExitsCleanly)
         p.signal(sig);
         EXPECT_EQ(p.wait().exitCode, 0);
     }
+}
+
+// The generation comes from --version, else from the catalog's "version".
+TEST_F(ProgramTest, TheVersionOptionWinsOverTheCatalog)
+{
+    const fs::path catalog = fs::temp_directory_path() / ("sqlsandbox-version-" + std::to_string(::getpid()) + ".json");
+    {
+        std::ofstream out(catalog);
+        out << R"({"version": "2012", "databases": [{"name": "master"}]})";
+    }
+    for (const auto& [args, major] : std::vector<std::pair<std::vector<std::string>, int>>{
+             {{"--catalog", catalog.string()}, 11}, {{"--catalog", catalog.string(), "--version", "2019"}, 15}}) {
+        std::vector<std::string> all = {"--port", "0", "--browser-port", "0"};
+        all.insert(all.end(), args.begin(), args.end());
+        Program p(all);
+        const std::string ready = p.readLine();
+        ASSERT_EQ(ready.rfind("sqlsandbox listening on 127.0.0.1:", 0), 0u) << ready;
+        wire::Client c(static_cast<std::uint16_t>(std::stoi(ready.substr(ready.rfind(':') + 1))));
+        c.send(0x10, wire::login7({}));
+        const auto login = c.readReply();
+        ASSERT_TRUE(login);
+        const auto acks = wire::only<wire::LoginAckToken>(wire::tokens(*login));
+        ASSERT_EQ(acks.size(), 1u);
+        EXPECT_EQ(acks[0].version.at(0), major);
+        p.signal(SIGTERM);
+        EXPECT_EQ(p.wait().exitCode, 0);
+    }
+    fs::remove(catalog);
 }
 
 } // namespace
