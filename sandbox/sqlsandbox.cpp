@@ -48,6 +48,12 @@ Options:
                         time-out cancels them)
   --fault-drop 'REGEX'  statements matching REGEX drop the connection
   --refuse-logins       refuse every login (error 18456)
+  --certificate FILE --key FILE
+                        the server's TLS certificate and private key (PEM);
+                        without them 2005 and later make a self-signed one
+                        and 2000 cannot encrypt
+  --force-encryption    answer PRELOGIN with ENCRYPT_REQ: the whole session
+                        in TLS
   --help                show this text
 
 Fault options may be repeated. REGEX is a regular expression searched,
@@ -65,6 +71,7 @@ struct Options {
     std::u16string instance = u"MSSQLSERVER";
     std::string catalogFile;
     std::optional<sandbox::Generation> generation;
+    std::string certificateFile, keyFile;
     bool hostNameGiven = false;
     bool refuseLogins = false;
     std::vector<sandbox::Fault> faults;
@@ -206,11 +213,27 @@ Options parse(int argc, char** argv)
             o.faults.push_back(delayFault(value()));
         } else if (name == "--fault-drop") {
             o.faults.push_back(dropFault(value()));
+        } else if (name == "--certificate") {
+            o.certificateFile = value();
+        } else if (name == "--key") {
+            o.keyFile = value();
+        } else if (name == "--force-encryption") {
+            flag();
+            o.server.forceEncryption = true;
         } else if (name == "--refuse-logins") {
             flag();
             o.refuseLogins = true;
         } else {
             throw UsageFailure{"unknown option '" + args[i] + "'"};
+        }
+    }
+    if (o.certificateFile.empty() != o.keyFile.empty())
+        throw UsageFailure{"--certificate and --key go together"};
+    if (!o.certificateFile.empty()) {
+        try {
+            o.server.certificate = sandbox::TlsCredentials::fromPemFiles(o.certificateFile, o.keyFile);
+        } catch (const std::runtime_error& e) {
+            throw UsageFailure{e.what()};
         }
     }
     if (!o.hostNameGiven)

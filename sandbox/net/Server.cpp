@@ -54,6 +54,15 @@ struct Server::Impl final : SessionHost {
     const std::u16string& serverName() const override { return options.serverName; }
     const std::u16string& password() const override { return options.password; }
     bool refuseLogins() const override { return refuse.load(); }
+    std::shared_ptr<const TlsCredentials> certificate() override
+    {
+        if (options.certificate)
+            return options.certificate;
+        if (hasCatalogViews(engine_.generation()))  // 2005 and later
+            return TlsCredentials::selfSigned();
+        return nullptr;
+    }
+    bool forceEncryption() const override { return options.forceEncryption; }
     void recordBatch(std::uint16_t spid, const std::u16string& text) override;
 
     void acceptLoop();

@@ -1,6 +1,7 @@
-// A TDS 7.1 server answering like SQL Server 2000, for tests and the demo.
+// A TDS server answering like SQL Server 2000 to 2022, for tests and the demo.
 #pragma once
 
+#include "sandbox/net/Tls.h"
 #include "sandbox/sql/Catalog.h"
 #include "sandbox/sql/Engine.h"
 
@@ -21,6 +22,10 @@ struct ServerOptions {
     std::u16string serverName = u"SANDBOX"; // in ERROR/INFO tokens and @@SERVERNAME
     std::string transcriptFile;          // empty: keep the transcript in memory only
     Catalog catalog = Catalog::defaults();
+    // None: from 2005 on a self-signed one, as those servers make when none
+    // was installed; 2000 then cannot encrypt.
+    std::shared_ptr<const TlsCredentials> certificate;
+    bool forceEncryption = false;        // answer ENCRYPT_REQ: everything in TLS
 };
 
 class Server {

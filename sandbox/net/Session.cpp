@@ -102,12 +102,20 @@ bool Session::handshake()
     tds::Request request;
     if (wire_.readRequest(request) != tds::ReadStatus::Ok)
         return false;
+    tds::TlsUse tls = tds::TlsUse::None;
     if (request.type == tds::packet::Prelogin) {
         const auto prelogin = tds::parsePrelogin(request.payload);
         if (!prelogin)
             return false;
-        const std::vector<std::uint8_t> reply = tds::preloginReply(*prelogin, programVersion(speech_.generation));
-        if (!wire_.send(reply, true))
+        const std::shared_ptr<const TlsCredentials> certificate = host_.certificate();
+        const tds::EncryptionAgreement agreed =
+            tds::agreeEncryption(prelogin->encryption, certificate != nullptr, host_.forceEncryption());
+        const std::vector<std::uint8_t> reply =
+            tds::preloginReply(*prelogin, programVersion(speech_.generation), agreed.answer);
+        if (!wire_.send(reply, true) || agreed.use == tds::TlsUse::Refuse)
+            return false;
+        tls = agreed.use;
+        if (tls != tds::TlsUse::None && !startTls(*certificate))
             return false;
         if (wire_.readRequest(request) != tds::ReadStatus::Ok)
             return false;
@@ -115,7 +123,25 @@ bool Session::handshake()
     // TDS 7.0 clients log in without a PRELOGIN; anything else is not TDS 7.
     if (request.type != tds::packet::Login7)
         return false;
+    if (tls == tds::TlsUse::LoginOnly)
+        wire_.stopTls();  // ENCRYPT_OFF: the login was the one packet to protect
     return login(request);
+}
+
+// The TLS handshake, carried in PRELOGIN packets until it is done.
+bool Session::startTls(const TlsCredentials& certificate)
+{
+    auto channel = std::make_unique<TlsChannel>(certificate, wire_.connection());
+    while (!channel->established()) {
+        tds::Request flight;
+        if (wire_.readRequest(flight) != tds::ReadStatus::Ok || flight.type != tds::packet::Prelogin)
+            return false;
+        const auto answer = channel->handshake(flight.payload);
+        if (!answer || (!answer->empty() && !wire_.send(*answer, true)))
+            return false;
+    }
+    wire_.startTls(std::move(channel));
+    return true;
 }
 
 bool Session::login(const tds::Request& request)

@@ -16,8 +16,6 @@ constexpr std::uint8_t Mars = 4;
 constexpr std::uint8_t Terminator = 0xFF;
 } // namespace option
 
-constexpr std::uint8_t EncryptNotSupported = 2;
-
 } // namespace
 
 std::optional<PreloginRequest> parsePrelogin(std::span<const std::uint8_t> payload)
@@ -43,7 +41,21 @@ std::optional<PreloginRequest> parsePrelogin(std::span<const std::uint8_t> paylo
     return request;
 }
 
-std::vector<std::uint8_t> preloginReply(const PreloginRequest& request, const std::array<std::uint8_t, 4>& version)
+EncryptionAgreement agreeEncryption(std::uint8_t client, bool serverCanEncrypt, bool serverRequires)
+{
+    if (!serverCanEncrypt)
+        return {encrypt::NotSupported, TlsUse::None};
+    if (serverRequires)
+        return {encrypt::Required, client == encrypt::NotSupported ? TlsUse::Refuse : TlsUse::Everything};
+    switch (client) {
+    case encrypt::Off: return {encrypt::Off, TlsUse::LoginOnly};
+    case encrypt::NotSupported: return {encrypt::NotSupported, TlsUse::None};
+    default: return {encrypt::On, TlsUse::Everything};
+    }
+}
+
+std::vector<std::uint8_t> preloginReply(const PreloginRequest& request, const std::array<std::uint8_t, 4>& version,
+                                        std::uint8_t encryption)
 {
     struct Entry {
         std::uint8_t type;
@@ -51,7 +63,7 @@ std::vector<std::uint8_t> preloginReply(const PreloginRequest& request, const st
     };
     std::vector<Entry> entries = {
         {option::Version, {version[0], version[1], version[2], version[3], 0, 0}},
-        {option::Encryption, {EncryptNotSupported}},
+        {option::Encryption, {encryption}},
         {option::InstOpt, {0}},
         {option::ThreadId, {}},
     };

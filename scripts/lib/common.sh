@@ -8,7 +8,7 @@ jobs=${SQLLOGCLEAN_JOBS:-$(nproc 2>/dev/null || echo 2)}
 packages=(
     cmake g++ ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    unixodbc unixodbc-dev tdsodbc freetds-bin
+    unixodbc unixodbc-dev tdsodbc freetds-bin libssl-dev
     googletest libgtest-dev libbenchmark-dev
     iproute2 util-linux
     fonts-wqy-zenhei fontconfig

@@ -243,3 +243,28 @@ TEST(Codec, PacketWriterSplitsAndNumbers)
 }
 
 } // namespace
+
+TEST(Codec, EncryptionIsAgreedAsTdsSettlesIt)
+{
+    using namespace sandbox::tds;
+    struct Row {
+        std::uint8_t client;
+        bool canEncrypt, mustEncrypt;
+        std::uint8_t answer;
+        TlsUse use;
+    };
+    const Row table[] = {
+        {encrypt::Off, false, false, encrypt::NotSupported, TlsUse::None},
+        {encrypt::On, false, false, encrypt::NotSupported, TlsUse::None},
+        {encrypt::Off, true, false, encrypt::Off, TlsUse::LoginOnly},
+        {encrypt::On, true, false, encrypt::On, TlsUse::Everything},
+        {encrypt::NotSupported, true, false, encrypt::NotSupported, TlsUse::None},
+        {encrypt::Off, true, true, encrypt::Required, TlsUse::Everything},
+        {encrypt::NotSupported, true, true, encrypt::Required, TlsUse::Refuse},
+    };
+    for (const Row& r : table) {
+        const EncryptionAgreement a = agreeEncryption(r.client, r.canEncrypt, r.mustEncrypt);
+        EXPECT_EQ(a.answer, r.answer) << static_cast<int>(r.client) << r.canEncrypt << r.mustEncrypt;
+        EXPECT_EQ(a.use, r.use) << static_cast<int>(r.client) << r.canEncrypt << r.mustEncrypt;
+    }
+}

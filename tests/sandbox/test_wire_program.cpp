@@ -151,6 +151,17 @@ TEST_F(ProgramTest, HelpAndBadOptions)
         EXPECT_EQ(r.exitCode, 2);
         EXPECT_NE(r.err.find("Usage: sqlsandbox"), std::string::npos);
     }
+    // A certificate that cannot be used says which file and why.
+    const std::string self = programPath();
+    for (const auto& [args, says] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--certificate", "/nonexistent.pem", "--key", self}, "cannot read the certificate file '/nonexistent.pem'"},
+             {{"--certificate", self, "--key", self}, "holds no PEM certificate"},
+             {{"--certificate", self}, "--certificate and --key go together"}}) {
+        Program p(args);
+        const Outcome r = p.wait();
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+    }
 }
 
 TEST_F(ProgramTest, ServesUntilSignalledThenExitsCleanly)
