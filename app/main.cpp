@@ -23,6 +23,8 @@ int main(int, char** argv)
         QApplication application(qtArgc, qtArgv);
         ui::setUpApplicationLook();
         QApplication::setApplicationDisplayName(QStringLiteral("SQL SERVER日志清理工具"));
+        // Names the installed desktop entry, so desktops match the window to its menu entry and icon.
+        QGuiApplication::setDesktopFileName(QStringLiteral("org.example.sqllogclean"));
 
         TFrmMain FrmMain(db::ServerBrowser::network());
         FrmMain.show();

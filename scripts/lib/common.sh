@@ -4,7 +4,7 @@
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 jobs=${SQLLOGCLEAN_JOBS:-$(nproc 2>/dev/null || echo 2)}
 
-# Debian packages the build, the tests, the demo and the screenshot need.
+# Debian packages the build, the tests, the demo, the screenshot and the package need.
 packages=(
     cmake g++ ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
@@ -13,6 +13,8 @@ packages=(
     iproute2 util-linux
     fonts-wqy-zenhei fontconfig
     xvfb xauth x11-apps x11-utils imagemagick
+    # the Debian package: building it, checking it, driving the installed program
+    dpkg-dev file lintian desktop-file-utils appstream xdotool python3
 )
 
 as_root() {
