@@ -1,5 +1,6 @@
 // Start-up: COM (Windows only), the application and its title, the window,
 // the message loop. The program reads no command line.
+#include "app/StartupProbe.h"
 #include "db/ServerBrowser.h"
 #include "ui/UntMain.h"
 #include "ui/WindowLook.h"
@@ -27,6 +28,7 @@ int main(int, char** argv)
         QGuiApplication::setDesktopFileName(QStringLiteral("org.example.sqllogclean"));
 
         TFrmMain FrmMain(db::ServerBrowser::network());
+        app::reportFirstShowIfAsked(FrmMain);
         FrmMain.show();
         rc = application.exec();
     }
