@@ -1,7 +1,7 @@
 // Start-up: COM (Windows only), the application and its title, the window,
 // the message loop. The program reads no command line.
 #include "app/StartupProbe.h"
-#include "db/ServerBrowser.h"
+#include "db/discovery/ServerBrowser.h"
 #include "ui/UntMain.h"
 #include "ui/WindowLook.h"
 

@@ -1,6 +1,7 @@
-#include "AdoConnection.h"
+#include "db/AdoConnection.h"
 
-#include "OdbcCore.h"
+#include "db/Errors.h"
+#include "db/odbc/ConnectionCore.h"
 
 namespace db {
 

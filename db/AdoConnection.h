@@ -7,7 +7,7 @@
 namespace db {
 
 namespace detail {
-struct ConnectionCore;
+class ConnectionCore;
 }
 
 class TADOConnection {

@@ -1,9 +1,10 @@
-#include "AdoDataSet.h"
+#include "db/AdoDataSet.h"
 
-#include "AdoConnection.h"
-#include "Errors.h"
-#include "OdbcCore.h"
-#include "Text.h"
+#include "db/AdoConnection.h"
+#include "db/Errors.h"
+#include "db/Text.h"
+#include "db/odbc/Batch.h"
+#include "db/odbc/OdbcApi.h"
 
 #include <optional>
 #include <type_traits>

@@ -5,7 +5,7 @@
 #include "db/AdoConnection.h"
 #include "db/AdoDataSet.h"
 #include "db/ConnectionString.h"
-#include "db/ServerBrowser.h"
+#include "db/discovery/ServerBrowser.h"
 #include "db/SqlText.h"
 #include "db/Text.h"
 

@@ -3,8 +3,8 @@
 // parser's speed on a full-size answer.
 //
 //   bench_discovery [runs]     (default 5 runs per case)
-#include "db/DiscoveryProtocol.h"
-#include "db/ServerBrowser.h"
+#include "db/discovery/DiscoveryProtocol.h"
+#include "db/discovery/ServerBrowser.h"
 #include "sandbox/net/ResolutionResponder.h"
 
 #include <algorithm>

@@ -10,7 +10,7 @@
 //
 // The tool broadcasts discovery requests at start, so this refuses to run
 // unless loopback is the only network interface.
-#include "db/ServerBrowser.h"
+#include "db/discovery/ServerBrowser.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -4,7 +4,7 @@
 #include "db/AdoConnection.h"
 #include "db/AdoDataSet.h"
 #include "db/ConnectionString.h"
-#include "db/OdbcCore.h"
+#include "db/odbc/ConnectionCore.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>

@@ -1,7 +1,7 @@
 // Text conversions, trimming, variants and the message rules.
 #include "test_db_sandbox.h"
 
-#include "db/OdbcCore.h"
+#include "db/odbc/ErrorMessage.h"
 #include "db/Variant.h"
 
 using db::Variant;

@@ -3,7 +3,7 @@
 #include "LoopbackUdp.h"
 
 #include "db/Errors.h"
-#include "db/ServerBrowser.h"
+#include "db/discovery/ServerBrowser.h"
 #include "sandbox/net/ResolutionResponder.h"
 
 #include <gtest/gtest.h>

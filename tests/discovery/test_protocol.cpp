@@ -1,7 +1,7 @@
 // The answer parser and text decoding, without any network.
 #include "LoopbackUdp.h"
 
-#include "db/DiscoveryProtocol.h"
+#include "db/discovery/DiscoveryProtocol.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Driving the real window as a user would, and answering its message boxes.
 #pragma once
 
-#include "db/ServerBrowser.h"
+#include "db/discovery/ServerBrowser.h"
 #include "sandbox/sql/Catalog.h"
 #include "tests/support/TestSandbox.h"
 #include "ui/UntMain.h"

@@ -1,4 +1,4 @@
-#include "db/DiscoveryProtocol.h"
+#include "db/discovery/DiscoveryProtocol.h"
 
 #include "db/Text.h"
 

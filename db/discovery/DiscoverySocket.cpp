@@ -1,4 +1,4 @@
-#include "db/DiscoverySocket.h"
+#include "db/discovery/DiscoverySocket.h"
 
 #include "db/Errors.h"
 #include "db/Text.h"

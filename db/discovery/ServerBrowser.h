@@ -11,7 +11,7 @@
 //     } catch (...) {}
 #pragma once
 
-#include "db/DiscoveryProtocol.h"
+#include "db/discovery/DiscoveryProtocol.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "db/ServerBrowser.h"
+#include "db/discovery/ServerBrowser.h"
 
-#include "db/DiscoverySocket.h"
+#include "db/discovery/DiscoverySocket.h"
 #include "db/Errors.h"
 #include "db/Text.h"
 

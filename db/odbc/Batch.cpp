@@ -1,0 +1,121 @@
+#include "db/odbc/Batch.h"
+
+#include "db/odbc/ErrorMessage.h"
+
+#include <algorithm>
+
+namespace db::detail {
+
+namespace {
+
+bool succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+
+} // namespace
+
+Batch::Batch(ConnectionCore& core, const std::u16string& sql)
+    : core_(core)
+{
+    SQLHANDLE handle = SQL_NULL_HANDLE;
+    if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, core.dbc(), &handle))) {
+        const std::vector<Diagnostic> records = readDiagnostics(SQL_HANDLE_DBC, core.dbc());
+        const Diagnostic* d = firstError(records);
+        const Diagnostic fallback{"HY000", 0, {}};
+        core.noteLinkFailure(d ? *d : fallback);
+        throw errorFrom(d ? *d : fallback);
+    }
+    stmt_ = OdbcHandle(SQL_HANDLE_STMT, handle);
+    SQLSetStmtAttrW(stmt(), SQL_ATTR_QUERY_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(core.commandTimeout, 0))),
+                    SQL_IS_UINTEGER);
+    std::vector<SQLWCHAR> text = toSqlWChar(sql);
+    const SQLRETURN rc = SQLExecDirectW(stmt(), text.data(), SQL_NTS);
+    if (rc != SQL_NO_DATA)
+        check(rc);
+}
+
+bool Batch::check(SQLRETURN rc)
+{
+    if (rc == SQL_SUCCESS)
+        return true;
+    if (rc == SQL_INVALID_HANDLE) {
+        stopped_ = true;
+        if (!firstError_)
+            firstError_ = Diagnostic{"HY000", 0, u"Invalid handle"};
+        return false;
+    }
+    if (rc != SQL_SUCCESS_WITH_INFO && rc != SQL_ERROR)
+        return true;  // SQL_NO_DATA and the like are the caller's business
+
+    const std::vector<Diagnostic> records = readDiagnostics(SQL_HANDLE_STMT, stmt());
+    const Diagnostic* error = firstError(records);
+    for (const Diagnostic& d : records) {
+        core_.noteLinkFailure(d);
+        if (isLinkFailure(d.sqlState) || d.sqlState == "HYT00" || d.sqlState == "HY008")
+            stopped_ = true;
+    }
+    if (rc == SQL_ERROR && !error) {
+        // A failure reported only by informational records: FreeTDS does so
+        // for a link that broke ("Unexpected EOF from the server", 01000).
+        Diagnostic d = records.empty() ? Diagnostic{} : records.back();
+        d.sqlState = core_.isOpen() ? "HY000" : "08S01";
+        core_.noteLinkFailure(d);
+        if (!core_.isOpen())
+            stopped_ = true;
+        if (!firstError_)
+            firstError_ = d;
+        return false;
+    }
+    if (error && !firstError_)
+        firstError_ = *error;
+    return error == nullptr;
+}
+
+SQLSMALLINT Batch::columnCount()
+{
+    if (stopped_)
+        return 0;
+    SQLSMALLINT columns = 0;
+    if (!check(SQLNumResultCols(stmt(), &columns)))
+        return 0;
+    return columns;
+}
+
+bool Batch::fetch()
+{
+    if (stopped_)
+        return false;
+    const SQLRETURN rc = SQLFetch(stmt());
+    if (rc == SQL_NO_DATA)
+        return false;
+    check(rc);
+    return succeeded(rc);
+}
+
+bool Batch::nextResult()
+{
+    if (stopped_)
+        return false;
+    const SQLRETURN rc = SQLMoreResults(stmt());
+    if (rc == SQL_NO_DATA)
+        return false;
+    check(rc);
+    if (rc == SQL_ERROR) {
+        // An error result is followed by the rest of the batch; a driver that
+        // keeps failing without progress is given up on.
+        if (++consecutiveErrors_ > 100 || !core_.isOpen())
+            stopped_ = true;
+        return !stopped_;
+    }
+    consecutiveErrors_ = 0;
+    return true;
+}
+
+void Batch::finish()
+{
+    while (nextResult()) {
+    }
+    if (firstError_)
+        throw errorFrom(*firstError_);
+}
+
+} // namespace db::detail

@@ -1,0 +1,41 @@
+// One batch on a connection. Not for use outside db/.
+#pragma once
+
+#include "db/odbc/ConnectionCore.h"
+
+#include <optional>
+#include <string>
+
+namespace db::detail {
+
+// Executes in the constructor, then walks its results. Errors of every step
+// are remembered (the first one counts) and thrown by finish().
+class Batch {
+public:
+    Batch(ConnectionCore& core, const std::u16string& sql);
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+    SQLHSTMT stmt() const { return stmt_.get(); }
+    // Columns of the current result; 0 for a result without a result set.
+    SQLSMALLINT columnCount();
+    // The next row of the current result; false at its end or on an error.
+    bool fetch();
+    // Moves to the next result; false when there is none (or reading cannot go on).
+    bool nextResult();
+    // Records the diagnostics of a call; true when it succeeded.
+    bool check(SQLRETURN rc);
+    // Reads the remaining results, then throws the first error, if any.
+    void finish();
+    bool failed() const { return firstError_.has_value(); }
+    bool stopped() const { return stopped_; }
+
+private:
+    ConnectionCore& core_;
+    OdbcHandle stmt_;
+    std::optional<Diagnostic> firstError_;
+    bool stopped_ = false;  // the link died or the statement was cancelled
+    int consecutiveErrors_ = 0;
+};
+
+} // namespace db::detail
