@@ -46,8 +46,8 @@ int TADOConnection::BeginTrans()
     return core_->tranCount;
 }
 
-// Commit and roll back are two batches each: the transaction statement first,
-// so that a failure leaves the count and the mode as they were; then implicit
+// Commit and roll back are two batches each: the transaction statement, which
+// leaves the count (and the mode) as they were when it fails; then implicit
 // transactions off again. Neither reconnects: a lost link fails them, so the
 // caller learns the connection is gone (the server has rolled back what the
 // session left open).
@@ -61,7 +61,15 @@ void TADOConnection::endTransaction(const std::u16string& statement)
         throw EDatabaseError(u"No transaction is active");
     core_->executeOnOpen(statement);
     core_->tranCount = 0;
-    core_->executeOnOpen(u"SET IMPLICIT_TRANSACTIONS OFF");
+    try {
+        core_->executeOnOpen(u"SET IMPLICIT_TRANSACTIONS OFF");
+    } catch (const EDatabaseError&) {
+        // The transaction is over, but a session still in implicit mode would
+        // open one at its next SELECT that nobody commits. The session goes
+        // instead: the next statement connects afresh, in the server's default
+        // mode, so a count of 0 always means no implicit transactions.
+        core_->close();
+    }
 }
 
 int TADOConnection::TransactionCount() const { return core_->tranCount; }

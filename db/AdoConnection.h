@@ -52,9 +52,11 @@ public:
     // BEGIN TRANSACTION. Returns the nesting level (1; a second one throws,
     // as sqloledb has no nested transactions). Commit and roll back throw
     // when no transaction is counted; the count drops only when they succeed.
-    // A transaction lost with its link is not reconnected: Execute throws,
-    // CommitTrans throws, RollbackTrans succeeds quietly (the server has
-    // rolled it back with the session).
+    // Once it has dropped, the session is out of implicit mode: if it cannot
+    // be switched back, the connection is closed rather than left opening
+    // transactions nobody ends. A transaction lost with its link is not
+    // reconnected: Execute, CommitTrans and RollbackTrans all throw (the
+    // server has rolled it back with the session), and Close lets it go.
     int BeginTrans();
     void CommitTrans();
     void RollbackTrans();

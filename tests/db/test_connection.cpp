@@ -383,6 +383,40 @@ TEST(Transactions, CountChangesOnlyOnSuccess)
     EXPECT_EQ(conn.TransactionCount(), 0);
 }
 
+// Ending a transaction must leave implicit mode too: a session left in it
+// opens a transaction at its next SELECT that nothing commits, and BACKUP LOG
+// then fails with 3021. When the mode cannot be switched off, the count and
+// the mode still agree: the session is let go and the next statement
+// connects afresh.
+TEST(Transactions, ImplicitModeEndsWithTheTransactionEvenWhenSwitchingItOffFails)
+{
+    const std::pair<const char*, void (TADOConnection::*)()> ends[] = {
+        {"commit", &TADOConnection::CommitTrans},
+        {"roll back", &TADOConnection::RollbackTrans},
+    };
+    for (const auto& [name, end] : ends) {
+        SCOPED_TRACE(name);
+        Sandbox sandbox;
+        TADOConnection conn;
+        conn.SetConnectionString(sandbox.connectionString(u"GameDB"));
+        const auto selectThenCount = [&conn] {
+            scalar(conn, u"select fileid as v from sysfiles where fileid=1");
+            return scalar(conn, u"select @@TRANCOUNT as v");
+        };
+        conn.BeginTrans();
+        EXPECT_EQ(selectThenCount(), 1);
+        sandbox::Fault refuse = fault(sandbox::Fault::Action::Error, "IMPLICIT_TRANSACTIONS OFF");
+        refuse.error = sandbox::Message{50000, 1, 16, u"Mode change refused", {}, 1};
+        sandbox.engine().addFault(refuse);
+
+        EXPECT_NO_THROW((conn.*end)());
+        EXPECT_EQ(conn.TransactionCount(), 0);
+        EXPECT_EQ(selectThenCount(), 0);
+        EXPECT_NO_THROW(conn.Execute(u"BACKUP LOG GameDB WITH TRUNCATE_ONLY"));
+        EXPECT_TRUE(conn.Connected());
+    }
+}
+
 TEST(Transactions, CloseRollsBackAnOpenTransaction)
 {
     Sandbox sandbox;
