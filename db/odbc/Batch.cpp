@@ -1,32 +1,22 @@
 #include "db/odbc/Batch.h"
 
+#include "db/odbc/Check.h"
 #include "db/odbc/ErrorMessage.h"
 
 #include <algorithm>
 
 namespace db::detail {
 
-namespace {
-
-bool succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
-
-} // namespace
-
 Batch::Batch(ConnectionCore& core, const std::u16string& sql)
     : core_(core)
+    , stmt_(core.newStatement())
 {
-    SQLHANDLE handle = SQL_NULL_HANDLE;
-    if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, core.dbc(), &handle))) {
-        const std::vector<Diagnostic> records = readDiagnostics(SQL_HANDLE_DBC, core.dbc());
-        const Diagnostic* d = firstError(records);
-        const Diagnostic fallback{"HY000", 0, {}};
-        core.noteLinkFailure(d ? *d : fallback);
-        throw errorFrom(d ? *d : fallback);
-    }
-    stmt_ = OdbcHandle(SQL_HANDLE_STMT, handle);
-    SQLSetStmtAttrW(stmt(), SQL_ATTR_QUERY_TIMEOUT,
-                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(core.commandTimeout, 0))),
-                    SQL_IS_UINTEGER);
+    // Without its time-out a stuck BACKUP or DBCC would hold the caller for
+    // good, so a statement the driver will not give one is not sent.
+    core_.check(SQLSetStmtAttrW(stmt(), SQL_ATTR_QUERY_TIMEOUT,
+                                reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(core.commandTimeout, 0))),
+                                SQL_IS_UINTEGER),
+                stmt_);
     std::vector<SQLWCHAR> text = toSqlWChar(sql);
     const SQLRETURN rc = SQLExecDirectW(stmt(), text.data(), SQL_NTS);
     if (rc != SQL_NO_DATA)

@@ -1,6 +1,7 @@
 #include "db/odbc/ConnectionCore.h"
 
 #include "db/odbc/Batch.h"
+#include "db/odbc/Check.h"
 #include "db/odbc/DriverLookup.h"
 #include "db/odbc/ErrorMessage.h"
 
@@ -10,8 +11,6 @@
 namespace db::detail {
 
 namespace {
-
-bool succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
 // The driver manager could not find or load a driver at all.
 bool isMissingDriver(const std::vector<Diagnostic>& records)
@@ -32,6 +31,7 @@ bool isMissingDriver(const std::vector<Diagnostic>& records)
 
 } // namespace
 
+// A question, not an order: a driver that cannot answer has said nothing.
 bool ConnectionCore::driverSaysDead() const
 {
     SQLUINTEGER dead = SQL_CD_FALSE;
@@ -60,47 +60,66 @@ void ConnectionCore::throwLinkLost() const
     throw errorFrom(deathCause_ ? *deathCause_ : Diagnostic{"08S01", 0, {}});
 }
 
+void ConnectionCore::check(SQLRETURN rc, const OdbcHandle& handle) const
+{
+    if (const auto failure = failureOf(rc, handle.type(), handle.get())) {
+        noteLinkFailure(*failure);
+        throw errorFrom(*failure);
+    }
+}
+
+OdbcHandle ConnectionCore::newStatement() const
+{
+    SQLHANDLE handle = SQL_NULL_HANDLE;
+    const SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_STMT, dbc_.get(), &handle);
+    OdbcHandle stmt(SQL_HANDLE_STMT, succeeded(rc) ? handle : SQL_NULL_HANDLE);
+    check(rc, dbc_);
+    return stmt;
+}
+
 void ConnectionCore::open()
 {
     if (isOpen())
         return;
     close();  // what is left of a dead link
 
-    SQLHANDLE handle = SQL_NULL_HANDLE;
-    if (!succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle)))
-        throwMissingComponents();
-    OdbcHandle env(SQL_HANDLE_ENV, handle);
-    if (!succeeded(SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION,
-                                 reinterpret_cast<SQLPOINTER>(static_cast<SQLLEN>(SQL_OV_ODBC3)), 0)))
-        throwMissingComponents();
+    OdbcHandle env;
+    try {
+        env = allocate(SQL_HANDLE_ENV, nullptr);
+        detail::check(SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION,
+                                    reinterpret_cast<SQLPOINTER>(static_cast<SQLLEN>(SQL_OV_ODBC3)), 0),
+                      env);
+    } catch (const EOdbcError& e) {
+        throwMissingComponents(e.SqlState());
+    }
 
     // The text is checked before anything goes to the network.
     const std::u16string odbcText =
         toOdbcConnectionString(connectionString, driver ? *driver : findFreeTdsDriver(env.get()));
 
-    if (!succeeded(SQLAllocHandle(SQL_HANDLE_DBC, env.get(), &handle)))
-        throwMissingComponents();
-    OdbcHandle dbc(SQL_HANDLE_DBC, handle);
+    OdbcHandle dbc = allocate(SQL_HANDLE_DBC, &env);
     const auto seconds = [](int value) {
         return reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(value, 0)));
     };
-    SQLSetConnectAttrW(dbc.get(), SQL_ATTR_LOGIN_TIMEOUT, seconds(connectionTimeout), SQL_IS_UINTEGER);
-    SQLSetConnectAttrW(dbc.get(), SQL_ATTR_CONNECTION_TIMEOUT, seconds(connectionTimeout), SQL_IS_UINTEGER);
+    detail::check(SQLSetConnectAttrW(dbc.get(), SQL_ATTR_LOGIN_TIMEOUT, seconds(connectionTimeout), SQL_IS_UINTEGER),
+                  dbc);
+    detail::check(
+        SQLSetConnectAttrW(dbc.get(), SQL_ATTR_CONNECTION_TIMEOUT, seconds(connectionTimeout), SQL_IS_UINTEGER),
+        dbc);
     // Autocommit stays on: transactions are the server's implicit ones (see TADOConnection).
-    SQLSetConnectAttrW(dbc.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON),
-                       SQL_IS_UINTEGER);
+    detail::check(SQLSetConnectAttrW(dbc.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON),
+                                     SQL_IS_UINTEGER),
+                  dbc);
 
     std::vector<SQLWCHAR> text = toSqlWChar(odbcText);
     SQLSMALLINT outLength = 0;
     const SQLRETURN rc = SQLDriverConnectW(dbc.get(), nullptr, text.data(), SQL_NTS, nullptr, 0, &outLength,
                                            SQL_DRIVER_NOPROMPT);
-    if (!succeeded(rc)) {
+    if (const auto failure = failureOf(rc, SQL_HANDLE_DBC, dbc.get(), "08001")) {
         const std::vector<Diagnostic> records = readDiagnostics(SQL_HANDLE_DBC, dbc.get());
         if (isMissingDriver(records))
             throwMissingComponents(records.empty() ? std::string() : records.front().sqlState);
-        if (const Diagnostic* d = firstError(records))
-            throw errorFrom(*d);
-        throw errorFrom(Diagnostic{"08001", 0, {}});
+        throw errorFrom(*failure);
     }
     env_ = std::move(env);
     dbc_ = std::move(dbc);
@@ -122,6 +141,8 @@ void ConnectionCore::close() noexcept
         }
     }
     tranCount = 0;
+    // Nothing to report from here: a link that will not close cleanly is let
+    // go all the same, and the server ends the session.
     if (connected_)
         SQLDisconnect(dbc_.get());
     dbc_.reset();

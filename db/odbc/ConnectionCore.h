@@ -37,7 +37,11 @@ public:
     // The dead link's error, thrown when a transaction statement needs the link.
     [[noreturn]] void throwLinkLost() const;
 
-    SQLHDBC dbc() const { return dbc_.get(); }
+    // A statement handle on the connection.
+    OdbcHandle newStatement() const;
+    // check() for a call on this connection or one of its statements: a
+    // failure that means the link is gone marks the connection dead first.
+    void check(SQLRETURN rc, const OdbcHandle& handle) const;
     void noteLinkFailure(const Diagnostic& d) const;
 
 private:
