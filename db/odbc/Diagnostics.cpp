@@ -1,8 +1,17 @@
 #include "db/odbc/Diagnostics.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace db::detail {
+
+SQLSMALLINT diagnosticBufferLength(SQLSMALLINT reportedLength)
+{
+    constexpr SQLSMALLINT longest = std::numeric_limits<SQLSMALLINT>::max();
+    if (reportedLength < 0 || reportedLength >= longest - 1)
+        return longest;
+    return static_cast<SQLSMALLINT>(reportedLength + 1);
+}
 
 std::vector<Diagnostic> readDiagnostics(SQLSMALLINT type, SQLHANDLE handle)
 {
@@ -16,8 +25,8 @@ std::vector<Diagnostic> readDiagnostics(SQLSMALLINT type, SQLHANDLE handle)
         SQLSMALLINT length = 0;
         SQLRETURN rc = SQLGetDiagRecW(type, handle, i, state, &native, text.data(),
                                       static_cast<SQLSMALLINT>(text.size()), &length);
-        if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(text.size())) {
-            text.resize(static_cast<std::size_t>(length) + 1);
+        if (rc == SQL_SUCCESS_WITH_INFO && (length < 0 || static_cast<std::size_t>(length) >= text.size())) {
+            text.resize(static_cast<std::size_t>(diagnosticBufferLength(length)));
             rc = SQLGetDiagRecW(type, handle, i, state, &native, text.data(),
                                 static_cast<SQLSMALLINT>(text.size()), &length);
         }
@@ -30,8 +39,9 @@ std::vector<Diagnostic> readDiagnostics(SQLSMALLINT type, SQLHANDLE handle)
             d.sqlState += static_cast<char>(c & 0x7F);
         }
         d.nativeError = native;
-        const auto n = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)),
-                                             text.size() - 1);
+        // A text cut to the buffer fills it; a negative length is one too long to tell.
+        const std::size_t n = length < 0 ? text.size() - 1
+                                         : std::min(static_cast<std::size_t>(length), text.size() - 1);
         d.text = fromSqlWChar(text.data(), n);
         records.push_back(std::move(d));
     }

@@ -307,6 +307,31 @@ TEST(Connection, ErrorMessagesAreCleaned)
     }
 }
 
+// The longest message the server sends arrives whole, and a message after a
+// long one still arrives (diagnostic texts are read through an SQLSMALLINT).
+TEST(Connection, LongMessagesArriveWholeAndHideNothingAfterThem)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(sandbox.connectionString());
+    const std::u16string longest(30000, u'x');  // what a message token carries at most
+    const auto add = [&](const char* pattern, std::int32_t number, std::uint8_t severity, std::u16string text) {
+        sandbox::Fault f = fault(sandbox::Fault::Action::Error, pattern);
+        f.error = sandbox::Message{number, 1, severity, std::move(text), {}, 1};
+        sandbox.engine().addFault(f);
+    };
+    add("select 101", 50001, 10, longest);
+    add("select 102", 50002, 16, u"After the long one");
+    add("select 103", 50003, 16, longest);
+
+    const EDatabaseError after = errorOf([&] { conn.Execute(u"select 101 select 102"); });
+    EXPECT_EQ(after.NativeError(), 50002);
+    EXPECT_EQ(u8(after.Message()), "After the long one");
+    const EDatabaseError whole = errorOf([&] { conn.Execute(u"select 103"); });
+    EXPECT_EQ(whole.NativeError(), 50003);
+    EXPECT_EQ(whole.Message(), longest);
+}
+
 // ---- transactions -------------------------------------------------------------------
 
 TEST(Transactions, BackupLogFailsInAnExplicitTransaction)

@@ -1,6 +1,7 @@
 // Text conversions, trimming, variants and the message rules.
 #include "test_db_sandbox.h"
 
+#include "db/odbc/Diagnostics.h"
 #include "db/odbc/ErrorMessage.h"
 #include "db/Variant.h"
 
@@ -80,4 +81,17 @@ TEST(ErrorMessages, InformationalRecordsAreNotErrors)
     ASSERT_NE(db::detail::firstError(records), nullptr);
     EXPECT_EQ(db::detail::firstError(records)->nativeError, 208);
     EXPECT_EQ(db::detail::firstError({{"01000", 0, u"info"}}), nullptr);
+}
+
+// SQLGetDiagRec takes its buffer length as an SQLSMALLINT: a text of 32,767
+// characters or more (which the wire to the sandbox cannot carry) is read
+// cut rather than with a length that wraps negative and loses the record.
+TEST(ErrorMessages, DiagnosticBufferStaysWithinAnSqlSmallInt)
+{
+    const std::pair<SQLSMALLINT, SQLSMALLINT> cases[] = {
+        {0, 1}, {1023, 1024}, {30021, 30022}, {32765, 32766}, {32766, 32767}, {32767, 32767}, {-1, 32767},
+        {-32768, 32767},
+    };
+    for (const auto& [reported, buffer] : cases)
+        EXPECT_EQ(db::detail::diagnosticBufferLength(reported), buffer) << reported;
 }
