@@ -22,11 +22,11 @@ void showErrorReport(const QString& message)
     box.exec();
 }
 
-void guarded(const std::function<void()>& handler) noexcept
+void reportCurrentException() noexcept
 {
     try {
         try {
-            handler();
+            throw;
         } catch (const db::EAbort&) {
             // The silent kind: the handler only wanted to stop.
         } catch (const db::EDatabaseError& error) {

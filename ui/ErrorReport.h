@@ -4,8 +4,7 @@
 
 #include <QString>
 
-#include <exception>
-#include <functional>
+#include <utility>
 
 class QWidget;
 
@@ -18,9 +17,22 @@ QString errorReportText(const QString& message);
 // Modal for the whole application, captioned with the application title.
 void showErrorReport(const QString& message);
 
+// Reports the exception being handled, as guarded() does; never throws.
+// Only for use inside a catch block.
+void reportCurrentException() noexcept;
+
 // Runs a handler; any exception leaving it is reported (a silent abort is
-// not) and goes no further, so none ever unwinds through Qt.
-void guarded(const std::function<void()>& handler) noexcept;
+// not) and goes no further, so none ever unwinds through Qt. The handler is
+// called as given: nothing is copied or wrapped outside the guard.
+template <typename Handler>
+void guarded(Handler&& handler) noexcept
+{
+    try {
+        std::forward<Handler>(handler)();
+    } catch (...) {
+        reportCurrentException();
+    }
+}
 
 // The handlers' own message box: caption "提示", information icon, OK.
 void showInformation(QWidget* owner, const QString& text);

@@ -138,6 +138,19 @@ private slots:
     void guardShowsErrorsAsTheDefaultReportAndSwallowsSilentAborts()
     {
         BoxAnswerer boxes;
+        // A handler is run where it is: nothing (copying it into a wrapper,
+        // say) can throw before the guard is up.
+        struct CopyFails {
+            bool* ran;
+            explicit CopyFails(bool* r) : ran(r) {}
+            CopyFails(const CopyFails&) { throw std::runtime_error("copied"); }
+            CopyFails& operator=(const CopyFails&) = delete;
+            void operator()() const { *ran = true; }
+        };
+        bool ran = false;
+        const CopyFails uncopyable(&ran);
+        ui::guarded(uncopyable);
+        QVERIFY(ran);
         ui::guarded([] { throw db::EDatabaseError(u"Could not locate file 'x' in sysfiles"); });
         ui::guarded([] { throw std::runtime_error("plain failure"); });
         ui::guarded([] { throw db::EAbort(); });
