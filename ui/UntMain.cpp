@@ -10,11 +10,17 @@
 #include "db/Text.h"
 
 #include <memory>
+#include <utility>
 
 namespace {
 
 // The one connection every handler works on; FormCreate makes it, FormDestroy frees it.
 std::unique_ptr<db::TADOConnection> SqlConn;
+
+ConnectionMaker MakeConnection = [] { return std::make_unique<db::TADOConnection>(); };
+
+// No connection at all (FormCreate failed to make one) counts as not connected.
+bool Connected() { return SqlConn && SqlConn->Connected(); }
 
 std::u16string u16(const QString& text) { return text.toStdU16String(); }
 QString qstr(const std::u16string& text) { return QString::fromStdU16String(text); }
@@ -44,6 +50,8 @@ QString TrimmedFieldText(const db::TADODataSet& query, const std::u16string& nam
 
 db::TADOConnection* SqlConnection() { return SqlConn.get(); }
 
+ConnectionMaker SetConnectionMaker(ConnectionMaker maker) { return std::exchange(MakeConnection, maker); }
+
 TFrmMain::TFrmMain(const db::ServerBrowser& Browser, QWidget* parent) : QWidget(parent)
 {
     setupUi(this);
@@ -71,7 +79,7 @@ TFrmMain::~TFrmMain()
 
 void TFrmMain::FormCreate(const db::ServerBrowser& Browser)
 {
-    SqlConn = std::make_unique<db::TADOConnection>();
+    SqlConn = MakeConnection();
 
     // The server list is a convenience: whatever goes wrong, the window opens
     // and the user types a name.
@@ -117,14 +125,15 @@ void TFrmMain::CmbServerClick()
 {
     EdtPwd->setText(QString());
     ResetSelection(*this);
-    SqlConn->Close();
+    if (SqlConn)
+        SqlConn->Close();
 }
 
 void TFrmMain::CmbDbDropDown()
 {
     CmbDb->clear();
-    if (ConnSql(*SqlConn, CmbServer->currentText(), QStringLiteral("master"), EdtUid->text(),
-                EdtPwd->text())) {
+    if (SqlConn && ConnSql(*SqlConn, CmbServer->currentText(), QStringLiteral("master"), EdtUid->text(),
+                           EdtPwd->text())) {
         db::TADODataSet Query;
         Query.SetConnection(SqlConn.get());
         Query.SetCursorLocation(db::TCursorLocation::clUseClient);
@@ -145,7 +154,7 @@ void TFrmMain::CmbDbDropDown()
 
 void TFrmMain::CmbDbClick()
 {
-    if (!SqlConn->Connected()) {
+    if (!Connected()) {
         ResetSelection(*this);
         return;
     }
@@ -170,7 +179,7 @@ void TFrmMain::CmbDbClick()
 
 void TFrmMain::CmbLogChange()
 {
-    if (!SqlConn->Connected()) {
+    if (!Connected()) {
         ResetSelection(*this);
         return;
     }
@@ -187,7 +196,7 @@ void TFrmMain::CmbLogChange()
 
 void TFrmMain::BtnOkClick()
 {
-    if (!SqlConn->Connected()) {
+    if (!Connected()) {
         ui::showInformation(this, QStringLiteral("数据库连接失败!"));
         return;
     }

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <memory>
+
 namespace db {
 class ServerBrowser;
 class TADOConnection;
@@ -32,5 +34,11 @@ private:
                  const QString& Uid, const QString& Pwd);
 };
 
-// The window's shared connection, for tests that check or tune it.
+// The window's shared connection, for tests that check or tune it; null when
+// FormCreate could not make it (every handler then acts as not connected).
 db::TADOConnection* SqlConnection();
+
+// How FormCreate makes that connection, for tests that make it fail.
+// Returns the maker it replaces.
+using ConnectionMaker = std::unique_ptr<db::TADOConnection> (*)();
+ConnectionMaker SetConnectionMaker(ConnectionMaker maker);

@@ -15,6 +15,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <functional>
+#include <memory>
 #include <stdexcept>
 
 using guitest::BoxAnswerer;
@@ -83,6 +85,55 @@ private slots:
             QVERIFY(!SqlConnection()->Connected());
         }
         QVERIFY(SqlConnection() == nullptr);
+    }
+
+    // Without a connection (FormCreate could not make one) every handler acts
+    // as when not connected, and none touches the missing connection.
+    void handlersWithoutAConnectionActAsNotConnected()
+    {
+        BoxAnswerer boxes;
+        const ConnectionMaker normal = SetConnectionMaker([]() -> std::unique_ptr<db::TADOConnection> {
+            throw db::EDatabaseError(std::u16string(db::MissingComponentsMessage));
+        });
+        Window w;
+        SetConnectionMaker(normal);
+        QCOMPARE(boxes.texts(), QStringList({QString::fromStdU16String(std::u16string(db::MissingComponentsMessage)) + "."}));
+        QVERIFY(SqlConnection() == nullptr);
+
+        struct Step {
+            const char* name;
+            std::function<void()> act;
+            QStringList shown;
+            bool selectionKept;
+        };
+        const QString refused = "数据库连接失败!";
+        const Step steps[] = {
+            {"choose a server", [&] { QTest::keyClick(w->CmbServer, 'h'); }, {}, false},
+            {"open the database list", [&] { guitest::openList(w->CmbDb); }, {refused}, false},
+            {"choose a database", [&] { QTest::keyClick(w->CmbDb, 'd'); }, {}, false},
+            {"choose a file", [&] { QTest::keyClick(w->CmbLog, 'l'); }, {}, false},
+            {"press the button", [&] { QTest::mouseClick(w->BtnOk, Qt::LeftButton); }, {refused}, true},
+        };
+        for (const Step& step : steps) {
+            // As a browse would have left the window.
+            w->CmbServer->clear();
+            w->CmbServer->addItem("HOST");
+            w->CmbServer->setCurrentIndex(-1);
+            w->CmbDb->clear();
+            w->CmbDb->addItem("Db");
+            w->CmbDb->setCurrentIndex(-1);
+            w->CmbLog->clear();
+            w->CmbLog->addItem("Log");
+            w->CmbLog->setCurrentIndex(-1);
+            w->EdtLogPath->setText("C:\\Db.ldf");
+            boxes.clear();
+
+            step.act();
+            QVERIFY2(boxes.texts() == step.shown, step.name);
+            QVERIFY2((w->CmbLog->count() == 1) == step.selectionKept, step.name);
+            QVERIFY2(w->EdtLogPath->text().isEmpty() != step.selectionKept, step.name);
+            guitest::closeList(w->CmbDb);
+        }
     }
 
     void destroyingClosesAnOpenConnection()
