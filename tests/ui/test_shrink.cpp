@@ -212,6 +212,38 @@ private slots:
         guitest::closeList(w().CmbDb);
     }
 
+    // Implicit mode that cannot be switched off after the commit or the
+    // roll-back: the handler still ends with its own message, never the
+    // default report, and no transaction is left counted.
+    void aModeThatWillNotSwitchOffStillEndsWithTheHandlersMessage_data()
+    {
+        QTest::addColumn<bool>("shrinkFails");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("after the commit") << false << "数据库清理成功!";
+        QTest::newRow("after the roll-back") << true << "数据库清理失败!";
+    }
+
+    void aModeThatWillNotSwitchOffStillEndsWithTheHandlersMessage()
+    {
+        QFETCH(bool, shrinkFails);
+        QFETCH(QString, shown);
+        browseTo("Shop");
+        sandbox::Fault refuse;
+        refuse.action = sandbox::Fault::Action::Error;
+        refuse.pattern = "IMPLICIT_TRANSACTIONS OFF";
+        refuse.error = sandbox::Message{50000, 1, 16, u"Mode change refused", {}, 1};
+        sandbox()->engine().addFault(refuse);
+        if (shrinkFails) {
+            sandbox::Fault fail = refuse;
+            fail.pattern = "^BACKUP LOG";
+            sandbox()->engine().addFault(fail);
+        }
+
+        press();
+        QCOMPARE(boxes()->texts(), QStringList({shown}));
+        QVERIFY(!SqlConnection()->InTransaction());
+    }
+
     void notConnectedSaysSoAndSendsNothing()
     {
         press();
