@@ -1,5 +1,7 @@
 #include "SqlText.h"
 
+#include "Text.h"
+
 #include <algorithm>
 #include <iterator>
 #include <string_view>
@@ -8,28 +10,27 @@ namespace db::sql {
 
 namespace {
 
-// SQL Server 2000's reserved keywords (Books Online, "Reserved Keywords"),
-// upper case and sorted for binary search.
-constexpr std::string_view ReservedWords[] = {
-    "ADD", "ALL", "ALTER", "AND", "ANY", "AS", "ASC", "AUTHORIZATION", "BACKUP", "BEGIN", "BETWEEN",
-    "BREAK", "BROWSE", "BULK", "BY", "CASCADE", "CASE", "CHECK", "CHECKPOINT", "CLOSE", "CLUSTERED",
-    "COALESCE", "COLLATE", "COLUMN", "COMMIT", "COMPUTE", "CONSTRAINT", "CONTAINS", "CONTAINSTABLE",
-    "CONTINUE", "CONVERT", "CREATE", "CROSS", "CURRENT", "CURRENT_DATE", "CURRENT_TIME",
-    "CURRENT_TIMESTAMP", "CURRENT_USER", "CURSOR", "DATABASE", "DBCC", "DEALLOCATE", "DECLARE",
-    "DEFAULT", "DELETE", "DENY", "DESC", "DISK", "DISTINCT", "DISTRIBUTED", "DOUBLE", "DROP", "DUMMY",
-    "DUMP", "ELSE", "END", "ERRLVL", "ESCAPE", "EXCEPT", "EXEC", "EXECUTE", "EXISTS", "EXIT", "FETCH",
-    "FILE", "FILLFACTOR", "FOR", "FOREIGN", "FREETEXT", "FREETEXTTABLE", "FROM", "FULL", "FUNCTION",
-    "GOTO", "GRANT", "GROUP", "HAVING", "HOLDLOCK", "IDENTITY", "IDENTITYCOL", "IDENTITY_INSERT", "IF",
-    "IN", "INDEX", "INNER", "INSERT", "INTERSECT", "INTO", "IS", "JOIN", "KEY", "KILL", "LEFT", "LIKE",
-    "LINENO", "LOAD", "NATIONAL", "NOCHECK", "NONCLUSTERED", "NOT", "NULL", "NULLIF", "OF", "OFF",
-    "OFFSETS", "ON", "OPEN", "OPENDATASOURCE", "OPENQUERY", "OPENROWSET", "OPENXML", "OPTION", "OR",
-    "ORDER", "OUTER", "OVER", "PERCENT", "PLAN", "PRECISION", "PRIMARY", "PRINT", "PROC", "PROCEDURE",
-    "PUBLIC", "RAISERROR", "READ", "READTEXT", "RECONFIGURE", "REFERENCES", "REPLICATION", "RESTORE",
-    "RESTRICT", "RETURN", "REVOKE", "RIGHT", "ROLLBACK", "ROWCOUNT", "ROWGUIDCOL", "RULE", "SAVE",
-    "SCHEMA", "SELECT", "SESSION_USER", "SET", "SETUSER", "SHUTDOWN", "SOME", "STATISTICS",
-    "SYSTEM_USER", "TABLE", "TEXTSIZE", "THEN", "TO", "TOP", "TRAN", "TRANSACTION", "TRIGGER",
-    "TRUNCATE", "TSEQUAL", "UNION", "UNIQUE", "UPDATE", "UPDATETEXT", "USE", "USER", "VALUES",
-    "VARYING", "VIEW", "WAITFOR", "WHEN", "WHERE", "WHILE", "WITH", "WRITETEXT",
+// SQL Server 2000's reserved keywords (Books Online, "Reserved Keywords").
+constexpr std::u16string_view ReservedWords[] = {
+    u"ADD", u"ALL", u"ALTER", u"AND", u"ANY", u"AS", u"ASC", u"AUTHORIZATION", u"BACKUP", u"BEGIN", u"BETWEEN",
+    u"BREAK", u"BROWSE", u"BULK", u"BY", u"CASCADE", u"CASE", u"CHECK", u"CHECKPOINT", u"CLOSE", u"CLUSTERED",
+    u"COALESCE", u"COLLATE", u"COLUMN", u"COMMIT", u"COMPUTE", u"CONSTRAINT", u"CONTAINS", u"CONTAINSTABLE",
+    u"CONTINUE", u"CONVERT", u"CREATE", u"CROSS", u"CURRENT", u"CURRENT_DATE", u"CURRENT_TIME",
+    u"CURRENT_TIMESTAMP", u"CURRENT_USER", u"CURSOR", u"DATABASE", u"DBCC", u"DEALLOCATE", u"DECLARE",
+    u"DEFAULT", u"DELETE", u"DENY", u"DESC", u"DISK", u"DISTINCT", u"DISTRIBUTED", u"DOUBLE", u"DROP", u"DUMMY",
+    u"DUMP", u"ELSE", u"END", u"ERRLVL", u"ESCAPE", u"EXCEPT", u"EXEC", u"EXECUTE", u"EXISTS", u"EXIT", u"FETCH",
+    u"FILE", u"FILLFACTOR", u"FOR", u"FOREIGN", u"FREETEXT", u"FREETEXTTABLE", u"FROM", u"FULL", u"FUNCTION",
+    u"GOTO", u"GRANT", u"GROUP", u"HAVING", u"HOLDLOCK", u"IDENTITY", u"IDENTITYCOL", u"IDENTITY_INSERT", u"IF",
+    u"IN", u"INDEX", u"INNER", u"INSERT", u"INTERSECT", u"INTO", u"IS", u"JOIN", u"KEY", u"KILL", u"LEFT", u"LIKE",
+    u"LINENO", u"LOAD", u"NATIONAL", u"NOCHECK", u"NONCLUSTERED", u"NOT", u"NULL", u"NULLIF", u"OF", u"OFF",
+    u"OFFSETS", u"ON", u"OPEN", u"OPENDATASOURCE", u"OPENQUERY", u"OPENROWSET", u"OPENXML", u"OPTION", u"OR",
+    u"ORDER", u"OUTER", u"OVER", u"PERCENT", u"PLAN", u"PRECISION", u"PRIMARY", u"PRINT", u"PROC", u"PROCEDURE",
+    u"PUBLIC", u"RAISERROR", u"READ", u"READTEXT", u"RECONFIGURE", u"REFERENCES", u"REPLICATION", u"RESTORE",
+    u"RESTRICT", u"RETURN", u"REVOKE", u"RIGHT", u"ROLLBACK", u"ROWCOUNT", u"ROWGUIDCOL", u"RULE", u"SAVE",
+    u"SCHEMA", u"SELECT", u"SESSION_USER", u"SET", u"SETUSER", u"SHUTDOWN", u"SOME", u"STATISTICS",
+    u"SYSTEM_USER", u"TABLE", u"TEXTSIZE", u"THEN", u"TO", u"TOP", u"TRAN", u"TRANSACTION", u"TRIGGER",
+    u"TRUNCATE", u"TSEQUAL", u"UNION", u"UNIQUE", u"UPDATE", u"UPDATETEXT", u"USE", u"USER", u"VALUES",
+    u"VARYING", u"VIEW", u"WAITFOR", u"WHEN", u"WHERE", u"WHILE", u"WITH", u"WRITETEXT",
 };
 
 bool isAsciiLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
@@ -47,16 +48,8 @@ std::u16string stripTrailingBlanks(const std::u16string& name)
 
 bool isReservedWord(const std::u16string& word)
 {
-    if (word.empty() || word.size() > 32)
-        return false;
-    std::string upper;
-    for (char16_t c : word) {
-        if (c >= 0x80)
-            return false;
-        char a = static_cast<char>(c);
-        upper += (a >= 'a' && a <= 'z') ? static_cast<char>(a - 32) : a;
-    }
-    return std::binary_search(std::begin(ReservedWords), std::end(ReservedWords), std::string_view(upper));
+    return std::any_of(std::begin(ReservedWords), std::end(ReservedWords),
+                       [&word](std::u16string_view reserved) { return sameAscii(reserved, word); });
 }
 
 bool isOrdinaryName(const std::u16string& name)

@@ -1,5 +1,6 @@
 #include "Text.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace db {
@@ -45,10 +46,8 @@ bool isLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 // keywords can plausibly use.
 char16_t foldCase(char16_t c)
 {
-    if (c >= u'A' && c <= u'Z')
-        return static_cast<char16_t>(c + 32);
     if (c < 0x80)
-        return c;
+        return lowerAscii(c);
     if ((c >= 0xC0 && c <= 0xDE && c != 0xD7))  // Latin-1 capitals
         return static_cast<char16_t>(c + 32);
     if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149) {
@@ -89,45 +88,66 @@ std::string toUtf8(std::u16string_view text)
     return out;
 }
 
+namespace {
+
+// One UTF-8 sequence at `i`: its code point, or nothing when ill-formed;
+// `length` is how many bytes it took (up to the byte that broke it).
+struct Sequence {
+    std::optional<char32_t> code;
+    std::size_t length = 1;
+};
+
+Sequence decodeAt(std::string_view text, std::size_t i)
+{
+    const auto lead = static_cast<unsigned char>(text[i]);
+    int extra = 0;
+    char32_t cp = 0;
+    char32_t minimum = 0;
+    if (lead < 0x80)
+        return {lead, 1};
+    if ((lead & 0xE0) == 0xC0)
+        extra = 1, cp = lead & 0x1Fu, minimum = 0x80;
+    else if ((lead & 0xF0) == 0xE0)
+        extra = 2, cp = lead & 0x0Fu, minimum = 0x800;
+    else if ((lead & 0xF8) == 0xF0)
+        extra = 3, cp = lead & 0x07u, minimum = 0x10000;
+    else
+        return {std::nullopt, 1};
+    std::size_t j = i + 1;
+    for (int k = 0; k < extra; ++k, ++j) {
+        if (j >= text.size() || (static_cast<unsigned char>(text[j]) & 0xC0) != 0x80)
+            return {std::nullopt, j - i};  // resume at the byte that broke the sequence
+        cp = (cp << 6) | (static_cast<unsigned char>(text[j]) & 0x3Fu);
+    }
+    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return {std::nullopt, j - i};
+    return {cp, j - i};
+}
+
+} // namespace
+
 std::u16string fromUtf8(std::string_view text)
 {
     std::u16string out;
     out.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        int extra = 0;
-        char32_t cp = 0;
-        char32_t minimum = 0;
-        if (lead < 0x80) {
-            cp = lead;
-        } else if ((lead & 0xE0) == 0xC0) {
-            extra = 1, cp = lead & 0x1Fu, minimum = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            extra = 2, cp = lead & 0x0Fu, minimum = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            extra = 3, cp = lead & 0x07u, minimum = 0x10000;
-        } else {
-            out += static_cast<char16_t>(Replacement);
-            ++i;
-            continue;
-        }
-        std::size_t j = i + 1;
-        bool ok = true;
-        for (int k = 0; k < extra; ++k, ++j) {
-            if (j >= text.size() || (static_cast<unsigned char>(text[j]) & 0xC0) != 0x80) {
-                ok = false;
-                break;
-            }
-            cp = (cp << 6) | (static_cast<unsigned char>(text[j]) & 0x3Fu);
-        }
-        if (!ok || cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            out += static_cast<char16_t>(Replacement);
-            i = j;  // resume at the byte that broke the sequence
-            continue;
-        }
-        appendUtf16(out, cp);
-        i = j;
+    for (std::size_t i = 0; i < text.size();) {
+        const Sequence s = decodeAt(text, i);
+        appendUtf16(out, s.code.value_or(Replacement));
+        i += s.length;
+    }
+    return out;
+}
+
+std::optional<std::u16string> fromStrictUtf8(std::string_view text)
+{
+    std::u16string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const Sequence s = decodeAt(text, i);
+        if (!s.code)
+            return std::nullopt;
+        appendUtf16(out, *s.code);
+        i += s.length;
     }
     return out;
 }
@@ -152,6 +172,27 @@ bool SameText(std::u16string_view a, std::u16string_view b)
             return false;
     }
     return true;
+}
+
+std::u16string foldedCase(std::u16string_view text)
+{
+    std::u16string out(text);
+    for (char16_t& c : out)
+        c = foldCase(c);
+    return out;
+}
+
+bool sameAscii(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
+}
+
+bool sameAscii(std::u16string_view a, std::u16string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
+               return lowerAscii(x) == lowerAscii(y);
+           });
 }
 
 std::u16string asciiToUtf16(std::string_view text)

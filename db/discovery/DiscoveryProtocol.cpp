@@ -2,7 +2,6 @@
 
 #include "db/Text.h"
 
-#include <algorithm>
 
 namespace db::ssrp {
 
@@ -30,13 +29,6 @@ private:
     std::string_view data_;
     std::size_t pos_ = 0;
 };
-
-bool sameAscii(std::string_view a, std::string_view b)
-{
-    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](char x, char y) { return lower(x) == lower(y); });
-}
 
 // "<key>;<value>;" with the key as given; the value must not be empty (an
 // empty field is the end of a record).
@@ -104,58 +96,6 @@ std::optional<InstanceRecord> readRecord(FieldReader& reader)
     }
 }
 
-void appendUtf16(std::u16string& out, char32_t code)
-{
-    if (code < 0x10000) {
-        out.push_back(static_cast<char16_t>(code));
-    } else {
-        code -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-    }
-}
-
-// Strict UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
-std::optional<std::u16string> decodeUtf8(std::string_view bytes)
-{
-    std::u16string out;
-    out.reserve(bytes.size());
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        if (lead < 0x80) {
-            out.push_back(lead);
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
-        char32_t code = 0;
-        char32_t minimum = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2; code = lead & 0x1F; minimum = 0x80;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3; code = lead & 0x0F; minimum = 0x800;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4; code = lead & 0x07; minimum = 0x10000;
-        } else {
-            return std::nullopt;
-        }
-        if (bytes.size() - i < length)
-            return std::nullopt;
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(bytes[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return std::nullopt;
-            code = (code << 6) | (next & 0x3F);
-        }
-        if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-            return std::nullopt;
-        appendUtf16(out, code);
-        i += length;
-    }
-    return out;
-}
-
 } // namespace
 
 std::u16string InstanceRecord::displayName() const
@@ -195,13 +135,9 @@ std::optional<std::vector<InstanceRecord>> parseResponse(std::span<const std::ui
 
 std::u16string decodeText(std::string_view bytes)
 {
-    if (auto utf8 = decodeUtf8(bytes))
+    if (auto utf8 = fromStrictUtf8(bytes))
         return std::move(*utf8);
-    std::u16string latin1;
-    latin1.reserve(bytes.size());
-    for (const char c : bytes)
-        latin1.push_back(static_cast<unsigned char>(c));
-    return latin1;
+    return asciiToUtf16(bytes);
 }
 
 } // namespace db::ssrp

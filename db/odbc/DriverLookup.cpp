@@ -9,19 +9,6 @@
 
 namespace db::detail {
 
-namespace {
-
-std::u16string lowerAscii(std::u16string text)
-{
-    for (char16_t& c : text) {
-        if (c >= u'A' && c <= u'Z')
-            c = static_cast<char16_t>(c + 32);
-    }
-    return text;
-}
-
-} // namespace
-
 OdbcDriver findFreeTdsDriver(SQLHENV env)
 {
 #ifdef SQLLOGCLEAN_FREETDS_DRIVER
@@ -53,12 +40,12 @@ OdbcDriver findFreeTdsDriver(SQLHENV env)
             while (j < attributes.size() && attributes[j] != 0)
                 ++j;
             const std::u16string pair = fromSqlWChar(attributes.data() + i, j - i);
-            if (lowerAscii(pair.substr(0, 7)) == u"driver=")
+            if (sameAscii(std::u16string_view(pair).substr(0, 7), u"driver="))
                 library = pair.substr(7);
             i = j + 1;
         }
         const bool isFreeTds = SameText(driverName, u"FreeTDS") ||
-                               lowerAscii(library).find(u"tdsodbc") != std::u16string::npos;
+                               foldedCase(library).find(u"tdsodbc") != std::u16string::npos;
         if (isFreeTds) {
             std::string path = toUtf8(library);
             if (path.empty() || path.front() != '/')
