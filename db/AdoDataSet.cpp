@@ -18,25 +18,25 @@ namespace {
 struct ColumnInfo {
     std::u16string name;
     SQLSMALLINT type = 0;
-    SQLSMALLINT digits = 0;
-    SQLULEN size = 0;
 };
 
 ColumnInfo describe(Batch& batch, SQLUSMALLINT column)
 {
     ColumnInfo info;
     std::vector<SQLWCHAR> name(256);
-    SQLSMALLINT nameLength = 0, nullable = 0;
-    SQLRETURN rc = SQLDescribeColW(batch.stmt(), column, name.data(), static_cast<SQLSMALLINT>(name.size()),
-                                   &nameLength, &info.type, &info.size, &info.digits, &nullable);
-    if (rc == SQL_SUCCESS_WITH_INFO && nameLength >= static_cast<SQLSMALLINT>(name.size())) {
-        name.resize(static_cast<std::size_t>(nameLength) + 1);
-        rc = SQLDescribeColW(batch.stmt(), column, name.data(), static_cast<SQLSMALLINT>(name.size()),
-                             &nameLength, &info.type, &info.size, &info.digits, &nullable);
+    SQLSMALLINT nameLength = 0;
+    const auto call = [&] {
+        return SQLDescribeColW(batch.stmt(), column, name.data(), static_cast<SQLSMALLINT>(name.size()), &nameLength,
+                               &info.type, nullptr, nullptr, nullptr);
+    };
+    SQLRETURN rc = call();
+    if (rc == SQL_SUCCESS_WITH_INFO && (nameLength < 0 || static_cast<std::size_t>(nameLength) >= name.size())) {
+        name.resize(static_cast<std::size_t>(detail::textBufferLength(nameLength)));
+        rc = call();
     }
     if (batch.check(rc)) {
-        const auto n = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)),
-                                             name.size() - 1);
+        const std::size_t n = nameLength < 0 ? name.size() - 1
+                                             : std::min(static_cast<std::size_t>(nameLength), name.size() - 1);
         info.name = detail::fromSqlWChar(name.data(), n);
     }
     return info;

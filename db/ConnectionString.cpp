@@ -27,8 +27,8 @@ std::u16string trimBlanks(std::u16string_view text)
     return std::u16string(text.substr(first, last - first));
 }
 
-// What OLE DB answers for text it cannot read (the details are for us only).
-[[noreturn]] void malformed(std::u16string_view)
+// What OLE DB answers for any text it cannot read.
+[[noreturn]] void malformed()
 {
     throw EDatabaseError(u"Format of the initialization string does not follow the OLE DB connection-string rules");
 }
@@ -106,10 +106,10 @@ ConnectionPairs parse(const std::u16string& text)
             key += text[i++];
         }
         if (!sawEquals)
-            malformed(u"keyword '" + trimBlanks(key) + u"' has no value");
+            malformed();
         key = trimBlanks(key);
         if (key.empty())
-            malformed(u"a value has no keyword");
+            malformed();
 
         // Value: quoted, or up to the next ';'.
         while (i < n && isBlank(text[i]))
@@ -132,11 +132,11 @@ ConnectionPairs parse(const std::u16string& text)
                 value += text[i++];
             }
             if (!closed)
-                malformed(u"the value of '" + key + u"' has no closing quote");
+                malformed();
             while (i < n && isBlank(text[i]))
                 ++i;
             if (i < n && text[i] != u';')
-                malformed(u"text after the quoted value of '" + key + u"'");
+                malformed();
         } else {
             const std::size_t start = i;
             while (i < n && text[i] != u';')

@@ -17,7 +17,6 @@ inline constexpr std::uint16_t BrowserPort = 1434;
 // Message types (first byte of every datagram).
 inline constexpr std::uint8_t ClntBcastEx = 0x02;   // broadcast: all instances of every host
 inline constexpr std::uint8_t ClntUcastEx = 0x03;   // unicast: all instances of one host
-inline constexpr std::uint8_t ClntUcastInst = 0x04; // unicast: one named instance
 inline constexpr std::uint8_t SvrResp = 0x05;
 
 // 0x05 and the little-endian 16-bit size of the data that follows.

@@ -137,15 +137,6 @@ UdpSocket::~UdpSocket()
     closeNative(static_cast<NativeSocket>(handle_));
 }
 
-Endpoint UdpSocket::localEndpoint() const
-{
-    sockaddr_in address{};
-    SockLen length = sizeof address;
-    if (::getsockname(static_cast<NativeSocket>(handle_), reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return {};
-    return fromSockaddr(address);
-}
-
 bool UdpSocket::sendTo(std::span<const std::uint8_t> datagram, Endpoint to) noexcept
 {
     const sockaddr_in address = toSockaddr(to);

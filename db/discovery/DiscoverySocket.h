@@ -36,8 +36,6 @@ public:
     UdpSocket(const UdpSocket&) = delete;
     UdpSocket& operator=(const UdpSocket&) = delete;
 
-    Endpoint localEndpoint() const;
-
     // False if the system would not send it; nothing more is known for UDP.
     bool sendTo(std::span<const std::uint8_t> datagram, Endpoint to) noexcept;
 

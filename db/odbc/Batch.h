@@ -27,8 +27,6 @@ public:
     bool check(SQLRETURN rc);
     // Reads the remaining results, then throws the first error, if any.
     void finish();
-    bool failed() const { return firstError_.has_value(); }
-    bool stopped() const { return stopped_; }
 
 private:
     ConnectionCore& core_;

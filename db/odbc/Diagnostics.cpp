@@ -1,17 +1,8 @@
 #include "db/odbc/Diagnostics.h"
 
 #include <algorithm>
-#include <limits>
 
 namespace db::detail {
-
-SQLSMALLINT diagnosticBufferLength(SQLSMALLINT reportedLength)
-{
-    constexpr SQLSMALLINT longest = std::numeric_limits<SQLSMALLINT>::max();
-    if (reportedLength < 0 || reportedLength >= longest - 1)
-        return longest;
-    return static_cast<SQLSMALLINT>(reportedLength + 1);
-}
 
 std::vector<Diagnostic> readDiagnostics(SQLSMALLINT type, SQLHANDLE handle)
 {
@@ -26,7 +17,7 @@ std::vector<Diagnostic> readDiagnostics(SQLSMALLINT type, SQLHANDLE handle)
         SQLRETURN rc = SQLGetDiagRecW(type, handle, i, state, &native, text.data(),
                                       static_cast<SQLSMALLINT>(text.size()), &length);
         if (rc == SQL_SUCCESS_WITH_INFO && (length < 0 || static_cast<std::size_t>(length) >= text.size())) {
-            text.resize(static_cast<std::size_t>(diagnosticBufferLength(length)));
+            text.resize(static_cast<std::size_t>(textBufferLength(length)));
             rc = SQLGetDiagRecW(type, handle, i, state, &native, text.data(),
                                 static_cast<SQLSMALLINT>(text.size()), &length);
         }

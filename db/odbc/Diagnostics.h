@@ -18,10 +18,6 @@ struct Diagnostic {
 // Every record of the handle, in order; a text too long for SQLGetDiagRec
 // arrives cut, never at the cost of the records after it.
 std::vector<Diagnostic> readDiagnostics(SQLSMALLINT type, SQLHANDLE handle);
-// The buffer, in characters, for a record whose text is `reportedLength`
-// long. The length is an SQLSMALLINT, so a text that fills it (or that a
-// driver reports as a negative length) is read cut to 32,766 characters.
-SQLSMALLINT diagnosticBufferLength(SQLSMALLINT reportedLength);
 // Informational records (class 01, or 00000) are not errors.
 bool isErrorRecord(const Diagnostic& d);
 const Diagnostic* firstError(const std::vector<Diagnostic>& records);

@@ -18,4 +18,9 @@ namespace db::detail {
 std::vector<SQLWCHAR> toSqlWChar(const std::u16string& text);
 std::u16string fromSqlWChar(const SQLWCHAR* text, std::size_t length);
 
+// The buffer, in characters, to read again a text that came back cut at
+// `reportedLength`. Buffer lengths are SQLSMALLINTs, so a text that fills one
+// (or that a driver reports as a negative length) is read cut to 32,766.
+SQLSMALLINT textBufferLength(SQLSMALLINT reportedLength);
+
 } // namespace db::detail

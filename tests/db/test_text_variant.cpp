@@ -1,8 +1,8 @@
 // Text conversions, trimming, variants and the message rules.
 #include "test_db_sandbox.h"
 
-#include "db/odbc/Diagnostics.h"
 #include "db/odbc/ErrorMessage.h"
+#include "db/odbc/OdbcApi.h"
 #include "db/Variant.h"
 
 using db::Variant;
@@ -93,5 +93,5 @@ TEST(ErrorMessages, DiagnosticBufferStaysWithinAnSqlSmallInt)
         {-32768, 32767},
     };
     for (const auto& [reported, buffer] : cases)
-        EXPECT_EQ(db::detail::diagnosticBufferLength(reported), buffer) << reported;
+        EXPECT_EQ(db::detail::textBufferLength(reported), buffer) << reported;
 }
