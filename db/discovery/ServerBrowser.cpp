@@ -1,40 +1,45 @@
 #include "db/discovery/ServerBrowser.h"
 
-#include "db/discovery/DiscoverySocket.h"
 #include "db/Errors.h"
 #include "db/Text.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace db {
 
 namespace {
 
-struct Request {
-    net::Endpoint to;
-    std::uint8_t type;
-};
-
 // Big enough for the largest answer the size field can describe plus one
 // byte, so that a longer datagram shows as longer rather than being cut to fit.
 constexpr std::size_t ReceiveBufferSize = ssrp::ResponseHeaderSize + ssrp::MaxResponseData + 1;
 
-void collect(BrowseResult& result, std::span<const std::uint8_t> datagram)
-{
-    const auto records = ssrp::parseResponse(datagram);
-    if (!records) {
-        ++result.rejected;
-        return;
+// The answers of one browse, bounded whatever the senders do.
+class Collector {
+public:
+    explicit Collector(BrowseResult& result) : result_(result) {}
+
+    void add(std::span<const std::uint8_t> datagram)
+    {
+        const auto records = ssrp::parseResponse(datagram);
+        if (!records) {
+            ++result_.rejected;
+            return;
+        }
+        ++result_.answers;
+        for (const auto& record : *records) {
+            if (result_.servers.size() >= ServerBrowser::MaxServers)
+                return;
+            auto name = record.displayName();
+            if (seen_.insert(foldedCase(name)).second)
+                result_.servers.push_back({std::move(name), record});
+        }
     }
-    ++result.answers;
-    for (const auto& record : *records) {
-        auto name = record.displayName();
-        const bool known = std::any_of(result.servers.begin(), result.servers.end(),
-                                       [&](const DiscoveredServer& s) { return SameText(s.name, name); });
-        if (!known)
-            result.servers.push_back({std::move(name), record});
-    }
-}
+
+private:
+    BrowseResult& result_;
+    std::unordered_set<std::u16string> seen_;  // names as SameText compares them
+};
 
 } // namespace
 
@@ -68,23 +73,34 @@ ServerBrowser& ServerBrowser::setWindow(std::chrono::milliseconds window)
     return *this;
 }
 
+std::vector<BrowseRequest> ServerBrowser::networkPlan(std::span<const std::uint32_t> interfaceBroadcasts)
+{
+    std::vector<BrowseRequest> plan;
+    plan.push_back({{net::LimitedBroadcastAddress, ssrp::BrowserPort}, ssrp::ClntBcastEx});
+    for (const auto address : interfaceBroadcasts)
+        plan.push_back({{address, ssrp::BrowserPort}, ssrp::ClntBcastEx});
+    // Broadcasts do not come back to this machine's own instances.
+    plan.push_back({{net::LoopbackAddress, ssrp::BrowserPort}, ssrp::ClntUcastEx});
+    return plan;
+}
+
+std::vector<BrowseRequest> ServerBrowser::plan() const
+{
+    if (scope_ == Scope::Network)
+        return networkPlan(net::interfaceBroadcastAddresses());
+    std::vector<BrowseRequest> plan;
+    for (const auto port : ports_)
+        plan.push_back({{net::LoopbackAddress, port}, ssrp::ClntUcastEx});
+    return plan;
+}
+
 BrowseResult ServerBrowser::browse() const
 {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + window_;
 
-    std::vector<Request> requests;
-    if (scope_ == Scope::Network) {
-        requests.push_back({{net::LimitedBroadcastAddress, ssrp::BrowserPort}, ssrp::ClntBcastEx});
-        for (const auto address : net::interfaceBroadcastAddresses())
-            requests.push_back({{address, ssrp::BrowserPort}, ssrp::ClntBcastEx});
-        requests.push_back({{net::LoopbackAddress, ssrp::BrowserPort}, ssrp::ClntUcastEx});
-    } else {
-        for (const auto port : ports_)
-            requests.push_back({{net::LoopbackAddress, port}, ssrp::ClntUcastEx});
-    }
-
     BrowseResult result;
+    const std::vector<BrowseRequest> requests = plan();
     if (requests.empty())
         return result;
 
@@ -95,10 +111,20 @@ BrowseResult ServerBrowser::browse() const
     for (const auto& request : requests)
         socket.sendTo(ssrp::allInstancesRequest(request.type), request.to);
 
+    // On loopback every port asked is known, so the browse ends when each
+    // has answered; on the network anyone may still answer.
+    std::unordered_set<std::uint16_t> silent;
+    if (!network) {
+        for (const auto& request : requests)
+            silent.insert(request.to.port);
+    }
+
+    Collector collector(result);
     std::vector<std::uint8_t> buffer(ReceiveBufferSize);
     for (;;) {
         // Whole milliseconds, rounded down: poll() may wake a little late, so
-        // the last fraction is not waited for.
+        // the last fraction is not waited for. Checked before every read, so
+        // a sender that never stops cannot keep the browse open.
         const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (remaining <= std::chrono::milliseconds::zero())
             break;
@@ -107,8 +133,13 @@ BrowseResult ServerBrowser::browse() const
             break;
         if (wait == net::UdpSocket::Wait::TimedOut)
             continue;
-        if (const auto size = socket.receive(buffer))
-            collect(result, std::span<const std::uint8_t>(buffer.data(), *size));
+        net::Endpoint from;
+        const auto size = socket.receive(buffer, &from);
+        if (!size)
+            continue;
+        collector.add(std::span<const std::uint8_t>(buffer.data(), *size));
+        if (!network && from.address == net::LoopbackAddress && silent.erase(from.port) > 0 && silent.empty())
+            break;
     }
     return result;
 }

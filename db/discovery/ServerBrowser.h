@@ -1,20 +1,15 @@
 // Server discovery: asks the SQL Server Browser services (UDP 1434) which
-// instances there are and lists them the way SQL Server's tools do.
-//
-// The main window fills its server list like this, dropping every error:
-//
-//     try {
-//         const db::TSqlServerLocator locator(browser);
-//         const db::TNameList names = locator.ListAvailableSQLServers();
-//         for (int i = 1; i <= names.Count(); ++i)
-//             combo->addItem(toQString(names.Item(i)));
-//     } catch (...) {}
+// instances there are and lists them the way SQL Server's tools do. The main
+// window's FormCreate fills its server list from TSqlServerLocator.
 #pragma once
 
 #include "db/discovery/DiscoveryProtocol.h"
+#include "db/discovery/DiscoverySocket.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -33,33 +28,51 @@ struct BrowseResult {
     std::vector<std::u16string> names() const;
 };
 
+// One request browse() sends.
+struct BrowseRequest {
+    net::Endpoint to;
+    std::uint8_t type = ssrp::ClntBcastEx;
+    friend bool operator==(const BrowseRequest&, const BrowseRequest&) = default;
+};
+
 // Where to ask, and for how long. Two kinds only, so a test can never send to
 // anything but the loopback ports it names.
+//
+// Any host on the network may answer, as often and with as many names as it
+// likes: a browse keeps at most MaxServers names, finds a name heard before
+// in constant time, and stops reading when its window closes whatever is
+// still arriving.
 class ServerBrowser {
 public:
     static constexpr std::chrono::milliseconds DefaultWindow{500};
-    // What a whole browse() may take, however long the window is set...
-    static constexpr std::chrono::milliseconds TotalBound{1000};
-    // ...so the window stops short of it, leaving time to set up the socket
-    // and to wake up after the deadline.
+    // Under a second, so that the window's start never keeps the user long.
     static constexpr std::chrono::milliseconds MaxWindow{990};
+    // Far more than any LAN has; what comes after is dropped.
+    static constexpr std::size_t MaxServers = 1024;
 
     // CLNT_BCAST_EX to UDP 1434 on 255.255.255.255 and on the broadcast
     // address of every IPv4 interface, CLNT_UCAST_EX to 127.0.0.1:1434 for
     // this machine's own instances.
     static ServerBrowser network();
     // CLNT_UCAST_EX to 127.0.0.1 on each of these ports, nothing else; the
-    // socket is not even allowed to broadcast. No ports: browse() returns
-    // at once with nothing.
+    // socket is not even allowed to broadcast. Stops as soon as each port has
+    // answered. No ports: browse() returns at once with nothing.
     static ServerBrowser loopback(std::vector<std::uint16_t> ports);
+
+    // The requests the network browser sends, in order, given the
+    // interfaces' broadcast addresses.
+    static std::vector<BrowseRequest> networkPlan(std::span<const std::uint32_t> interfaceBroadcasts);
+    // The requests browse() would send now (for the network browser, with
+    // this machine's interfaces). Sends nothing.
+    std::vector<BrowseRequest> plan() const;
 
     // How long to collect answers; clamped to [0, MaxWindow].
     ServerBrowser& setWindow(std::chrono::milliseconds window);
     std::chrono::milliseconds window() const { return window_; }
     bool broadcasts() const { return scope_ == Scope::Network; }
 
-    // Sends the requests (failed sends are ignored: an interface may have
-    // gone, a network may be unreachable) and collects answers until the
+    // Sends the plan's requests (failed sends are ignored: an interface may
+    // have gone, a network may be unreachable) and collects answers until the
     // window closes, counted from the call. Throws EDatabaseError only when
     // no UDP socket can be had; an error while waiting ends the collection
     // early with what has arrived.

@@ -130,6 +130,59 @@ private:
     std::thread thread_;
 };
 
+// A hostile host: once asked, it answers without end, as fast as it can,
+// each datagram full of names never sent before, until it is destroyed.
+class FloodingBrowser {
+public:
+    FloodingBrowser() { thread_ = std::thread([this] { run(); }); }
+    ~FloodingBrowser()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    FloodingBrowser(const FloodingBrowser&) = delete;
+    FloodingBrowser& operator=(const FloodingBrowser&) = delete;
+
+    std::uint16_t port() const { return socket_.port(); }
+    long long sent() const { return sent_.load(); }
+
+private:
+    void run()
+    {
+        sockaddr_in to{};
+        socklen_t length = sizeof to;
+        while (!stop_) {
+            pollfd fd{socket_.fd(), POLLIN, 0};
+            if (::poll(&fd, 1, 20) <= 0)
+                continue;
+            char request[64];
+            if (::recvfrom(socket_.fd(), request, sizeof request, 0, reinterpret_cast<sockaddr*>(&to), &length) >= 0)
+                break;
+        }
+        long long name = 0;
+        while (!stop_) {
+            std::string data;
+            for (;;) {
+                const std::string r = "ServerName;H" + std::to_string(name) + ";InstanceName;I;IsClustered;No;Version;8;;";
+                if (data.size() + r.size() > 65000)  // within one IPv4 datagram
+                    break;
+                data += r;
+                ++name;
+            }
+            std::string datagram{'\x05', static_cast<char>(data.size() & 0xFF), static_cast<char>(data.size() >> 8)};
+            datagram += data;
+            if (::sendto(socket_.fd(), datagram.data(), datagram.size(), MSG_DONTWAIT,
+                         reinterpret_cast<const sockaddr*>(&to), length) > 0)
+                ++sent_;
+        }
+    }
+
+    LoopbackSocket socket_;
+    std::atomic<bool> stop_{false};
+    std::atomic<long long> sent_{0};
+    std::thread thread_;
+};
+
 // A SVR_RESP datagram around `data`, with the size field given or the true one.
 inline std::string svrResp(const std::string& data, std::optional<std::size_t> sizeField = std::nullopt)
 {

@@ -45,6 +45,15 @@ std::vector<std::u16string> listed(std::vector<std::uint16_t> ports)
     return result;
 }
 
+// The fake's answers and a port that never answers: a fake that sends several
+// datagrams is heard for the whole window, as a browse on loopback otherwise
+// ends at the first datagram from each port.
+db::BrowseResult browseAll(const ScriptedBrowser& fake)
+{
+    const ScriptedBrowser silent({});
+    return browse({fake.port(), silent.port()});
+}
+
 // A loopback port that nothing listens on (just released).
 std::uint16_t unusedPort()
 {
@@ -88,7 +97,7 @@ TEST(Discovery, SeveralServersAreListedInArrivalOrder)
     // One sender, so the datagrams arrive in the order they were sent.
     const ScriptedBrowser fake({svrResp(record("ZULU", "MSSQLSERVER") + record("ZULU", "B")),
                                 svrResp(record("ALPHA", "MSSQLSERVER")), svrResp(record("MIKE", "C"))});
-    EXPECT_EQ(listed({fake.port()}), (Names{u"ZULU", u"ZULU\\B", u"ALPHA", u"MIKE\\C"}));
+    EXPECT_EQ(browseAll(fake).names(), (Names{u"ZULU", u"ZULU\\B", u"ALPHA", u"MIKE\\C"}));
 }
 
 TEST(Discovery, SeveralRespondersAreAllHeard)
@@ -107,7 +116,7 @@ TEST(Discovery, AnInstanceHeardTwiceIsListedOnce)
     const ScriptedBrowser fake({svrResp(record("HOST", "MSSQLSERVER") + record("HOST", "INST")),
                                 svrResp(record("HOST", "MSSQLSERVER")), svrResp(record("host", "inst")),
                                 svrResp(record("Host", "mssqlserver") + record("HOST", "OTHER"))});
-    const auto result = browse({fake.port()});
+    const auto result = browseAll(fake);
     EXPECT_EQ(result.names(), (Names{u"HOST", u"HOST\\INST", u"HOST\\OTHER"}));
     EXPECT_EQ(result.answers, 4);
 
@@ -132,7 +141,7 @@ TEST(Discovery, BrokenAnswersAreSkippedAndGoodOnesKept)
         std::string(1200, '\xFF'),                    // noise
         svrResp(good2),
     });
-    const auto result = browse({fake.port()});
+    const auto result = browseAll(fake);
     EXPECT_EQ(result.names(), (Names{u"FIRST", u"SECOND\\X"}));
     EXPECT_EQ(result.answers, 2);
     EXPECT_EQ(result.rejected, 6);
@@ -161,6 +170,51 @@ TEST(Discovery, AResponderThatNeverAnswersDoesNotHoldTheCallerUp)
                             .browse();
     EXPECT_EQ(result.names(), Names{u"ALIVE"});
     EXPECT_EQ(silent.requests(), 1);
+}
+
+// One answer per request is what a browser service sends, so a browse on
+// loopback ends at each port's first datagram; the rest is never read.
+TEST(Discovery, LoopbackBrowseEndsWhenEveryPortHasAnswered)
+{
+    const ScriptedBrowser fake({svrResp(record("FIRST", "MSSQLSERVER")), svrResp(record("LATER", "MSSQLSERVER"))});
+    EXPECT_EQ(listed({fake.port()}), Names{u"FIRST"});
+}
+
+// A host that answers without end, each datagram full of new names: the list
+// stops growing at its bound and the browse still ends with its window (the
+// test's only clock is a limit far beyond any machine's slowness).
+TEST(Discovery, AFloodIsBoundedAndDoesNotHoldTheCallerUp)
+{
+    const discoverytest::FloodingBrowser flood;
+    const ScriptedBrowser silent({});
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = browse({flood.port(), silent.port()});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+    EXPECT_EQ(result.servers.size(), db::ServerBrowser::MaxServers);
+    EXPECT_EQ(result.servers.front().name, u"H0\\I");
+    EXPECT_EQ(result.rejected, 0);
+}
+
+// Where the network browser asks, checked without sending anything: every
+// broadcast, then this machine's own instances, which no broadcast reaches.
+TEST(Discovery, NetworkPlanBroadcastsEverywhereThenAsksThisMachine)
+{
+    using db::BrowseRequest;
+    const std::vector<std::uint32_t> interfaces = {0x0A0000FF, 0xC0A801FF};
+    EXPECT_EQ(db::ServerBrowser::networkPlan(interfaces),
+              (std::vector<BrowseRequest>{{{0xFFFFFFFF, 1434}, db::ssrp::ClntBcastEx},
+                                          {{0x0A0000FF, 1434}, db::ssrp::ClntBcastEx},
+                                          {{0xC0A801FF, 1434}, db::ssrp::ClntBcastEx},
+                                          {{0x7F000001, 1434}, db::ssrp::ClntUcastEx}}));
+    // This machine's own plan (in the test's namespace: loopback only) has the same ends.
+    const auto plan = db::ServerBrowser::network().plan();
+    ASSERT_GE(plan.size(), 2u);
+    EXPECT_EQ(plan.front(), (BrowseRequest{{0xFFFFFFFF, 1434}, db::ssrp::ClntBcastEx}));
+    EXPECT_EQ(plan.back(), (BrowseRequest{{0x7F000001, 1434}, db::ssrp::ClntUcastEx}));
+    EXPECT_TRUE(db::ServerBrowser::network().broadcasts());
+    EXPECT_EQ(db::ServerBrowser::loopback({1500, 1501}).plan(),
+              (std::vector<BrowseRequest>{{{0x7F000001, 1500}, db::ssrp::ClntUcastEx},
+                                          {{0x7F000001, 1501}, db::ssrp::ClntUcastEx}}));
 }
 
 TEST(Discovery, WindowIsBoundedAtOneSecond)
