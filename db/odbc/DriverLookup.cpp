@@ -4,20 +4,85 @@
 #include "db/odbc/FreeTdsVersion.h"
 
 #include <algorithm>
-#include <string>
+#include <filesystem>
+#include <system_error>
 #include <vector>
+
+#ifdef __linux__
+#include <link.h>
+#endif
 
 namespace db::detail {
 
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view FreeTdsLibrary = "libtdsodbc.so";
+
+// The folder the running driver manager was loaded from, e.g.
+// /usr/lib/x86_64-linux-gnu: the right architecture, whatever its name.
+fs::path driverManagerFolder()
+{
+#ifdef __linux__
+    fs::path folder;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void* out) {
+            const fs::path name = info->dlpi_name ? info->dlpi_name : "";
+            if (name.filename().string().rfind("libodbc.so", 0) != 0)
+                return 0;
+            *static_cast<fs::path*>(out) = name.parent_path();
+            return 1;
+        },
+        &folder);
+    return folder;
+#else
+    return {};
+#endif
+}
+
+std::vector<fs::path> libraryFolders()
+{
+    std::vector<fs::path> folders;
+    if (const fs::path own = driverManagerFolder(); !own.empty()) {
+        folders.push_back(own / "odbc");
+        folders.push_back(own);
+    }
+    // Multiarch folders (/usr/lib/<triplet>/odbc) of whatever architecture,
+    // then the single-architecture layouts.
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/usr/lib", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find("-linux-") != std::string::npos)
+            folders.push_back(entry.path() / "odbc");
+    }
+    for (const char* folder : {"/usr/lib/odbc", "/usr/lib64", "/usr/lib", "/usr/local/lib"})
+        folders.emplace_back(folder);
+    return folders;
+}
+
+bool isAbsolute(const std::u16string& path) { return !path.empty() && fs::path(toUtf8(path)).is_absolute(); }
+
+BraceStyle braceStyleOf(const std::string& libraryPath)
+{
+    return libraryPath.empty() ? BraceStyle::Doubled : braceStyleOfLibrary(libraryPath);
+}
+
+} // namespace
+
+std::string findDriverLibrary(std::string_view fileName)
+{
+    for (const fs::path& folder : libraryFolders()) {
+        std::error_code error;
+        const fs::path candidate = folder / fileName;
+        if (fs::is_regular_file(candidate, error))
+            return candidate.string();
+    }
+    return {};
+}
+
 OdbcDriver findFreeTdsDriver(SQLHENV env)
 {
-#ifdef SQLLOGCLEAN_FREETDS_DRIVER
-    const std::string builtInPath = SQLLOGCLEAN_FREETDS_DRIVER;
-#else
-    const std::string builtInPath;
-#endif
-    // A driver registered with the driver manager: named FreeTDS, or one
-    // whose library is tdsodbc.
     std::vector<SQLWCHAR> name(512);
     std::vector<SQLWCHAR> attributes(4096);
     SQLUSMALLINT direction = SQL_FETCH_FIRST;
@@ -27,6 +92,8 @@ OdbcDriver findFreeTdsDriver(SQLHENV env)
                                          &nameLength, attributes.data(),
                                          static_cast<SQLSMALLINT>(attributes.size()), &attributesLength);
         direction = SQL_FETCH_NEXT;
+        // The end of the list, or a list that cannot be read: either way no
+        // more registered drivers.
         if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO)
             break;
         const std::u16string driverName = fromSqlWChar(
@@ -47,14 +114,17 @@ OdbcDriver findFreeTdsDriver(SQLHENV env)
         const bool isFreeTds = SameText(driverName, u"FreeTDS") ||
                                foldedCase(library).find(u"tdsodbc") != std::u16string::npos;
         if (isFreeTds) {
-            std::string path = toUtf8(library);
-            if (path.empty() || path.front() != '/')
-                path = builtInPath;  // a bare library name: the one found at build time
-            return OdbcDriver{driverName, path.empty() ? BraceStyle::Doubled : braceStyleOfLibrary(path)};
+            // A bare library name ("libtdsodbc.so", as Debian registers it) is
+            // for the driver manager to find; the version is read from where
+            // the distribution puts that file.
+            const std::string path = isAbsolute(library) ? toUtf8(library)
+                                                         : findDriverLibrary(library.empty() ? FreeTdsLibrary
+                                                                                             : toUtf8(library));
+            return OdbcDriver{driverName, braceStyleOf(path)};
         }
     }
-    if (!builtInPath.empty())
-        return OdbcDriver{fromUtf8(builtInPath), braceStyleOfLibrary(builtInPath)};
+    if (const std::string path = findDriverLibrary(FreeTdsLibrary); !path.empty())
+        return OdbcDriver{fromUtf8(path), braceStyleOf(path)};
     return OdbcDriver{u"FreeTDS", BraceStyle::Doubled};
 }
 
