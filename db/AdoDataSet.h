@@ -4,6 +4,7 @@
 
 #include "Variant.h"
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,9 +30,15 @@ public:
     void SetCommandText(const std::u16string& text) { commandText_ = text; }
     const std::u16string& CommandText() const { return commandText_; }
 
+    // What one Open takes at most, far beyond any catalog (sysdatabases and
+    // sysfiles hold at most 32,767 rows; names are at most 520 bytes): a
+    // server that sends more gets its batch cancelled and an error.
+    static constexpr std::size_t MaxRows = 100'000;
+    static constexpr std::size_t MaxValueBytes = 64 * 1024;
+
     // Runs the text (opening the connection first if closed), fetches every
-    // row and stands on the first. Throws EDatabaseError on a server error or
-    // when the text returns no result set.
+    // row and stands on the first. Throws EDatabaseError on a server error,
+    // when the text returns no result set, or past MaxRows or MaxValueBytes.
     void Open();
     void Close();  // inactive: nothing
     bool Active() const { return active_; }

@@ -108,4 +108,18 @@ void Batch::finish()
         throw errorFrom(*firstError_);
 }
 
+void Batch::cancel() noexcept
+{
+    if (stopped_)
+        return;
+    stopped_ = true;
+    try {
+        // A failure here only says the link died, which check() notes.
+        check(SQLCancel(stmt()));
+        check(SQLFreeStmt(stmt(), SQL_CLOSE));
+    } catch (...) {
+        // No memory for the diagnostics: the statement is freed all the same.
+    }
+}
+
 } // namespace db::detail

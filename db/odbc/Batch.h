@@ -27,6 +27,9 @@ public:
     bool check(SQLRETURN rc);
     // Reads the remaining results, then throws the first error, if any.
     void finish();
+    // Gives up on the rest of the batch: the server is told to stop and what
+    // it still sends is dropped, so the connection is ready for the next one.
+    void cancel() noexcept;
 
 private:
     ConnectionCore& core_;

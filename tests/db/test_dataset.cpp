@@ -212,3 +212,46 @@ TEST(DataSetEmptyCatalog, NoDatabasesIsAnEmptyResultSet)
     EXPECT_EQ(ds.RecordCount(), 0);
     EXPECT_TRUE(ds.Eof());
 }
+
+// A server may send any number of rows and values of any length: past the
+// limits the dataset stops with an error, the rest of the batch is dropped,
+// and the connection goes on.
+TEST_F(DataSetTest, TooMuchFromTheServerFailsAndTheConnectionGoesOn)
+{
+    struct Case {
+        const char* what;
+        std::size_t rows;
+        std::size_t chars;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"too many rows", TADODataSet::MaxRows + 1, 1, "The result has more than 100000 rows"},
+        {"a value too long (ntext)", 1, TADODataSet::MaxValueBytes / 2 + 1,
+         "The value of column 'v' is longer than 65536 bytes"},
+        {"at the limits: nvarchar of 4000 characters", 3, 4000, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sandbox_.engine().clearFaults();
+        sandbox::Fault flood;
+        flood.action = sandbox::Fault::Action::Flood;
+        flood.pattern = "select 'flood'";
+        flood.floodRows = c.rows;
+        flood.floodChars = c.chars;
+        sandbox_.engine().addFault(flood);
+        ds_.Close();
+        ds_.SetCommandText(u"select 'flood'");
+        if (c.message.empty()) {
+            // At the limits (nvarchar holds at most 4000 characters): all of it arrives.
+            ds_.Open();
+            EXPECT_EQ(ds_.RecordCount(), 3);
+            EXPECT_EQ(ds_.FieldValue(u"v").AsText().size(), 4000u);
+            continue;
+        }
+        EXPECT_EQ(u8(errorOf([&] { ds_.Open(); }).Message()), c.message);
+        EXPECT_FALSE(ds_.Active());
+        EXPECT_TRUE(conn_.Connected());
+        open(u"select 5 as five");
+        EXPECT_EQ(ds_.FieldValue(u"five").AsInteger(), 5);
+    }
+}
