@@ -1,14 +1,17 @@
 // A sandbox server for the data-layer tests (any password, unlike
-// testsupport::TestSandbox), and helpers for checks on UTF-16 text: compared
-// as UTF-8, failures print readably.
+// testsupport::TestSandbox), helpers for checks on UTF-16 text (compared as
+// UTF-8, failures print readably), and the few steps the tests share.
 #pragma once
 
+#include "db/AdoConnection.h"
+#include "db/AdoDataSet.h"
 #include "db/Errors.h"
 #include "db/Text.h"
 #include "sandbox/net/Server.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 namespace dbtest {
@@ -62,6 +65,33 @@ db::EDatabaseError errorOf(F&& f)
     }
     ADD_FAILURE() << "no EDatabaseError raised";
     return db::EDatabaseError(u"");
+}
+
+// The integer column "v" of the text's first row.
+inline std::int64_t scalar(db::TADOConnection& conn, const std::u16string& sql)
+{
+    db::TADODataSet ds;
+    ds.SetConnection(&conn);
+    ds.SetCommandText(sql);
+    ds.Open();
+    return ds.FieldValue(u"v").AsInteger();
+}
+
+// Whether the server received a batch holding the text.
+inline bool transcriptHas(Sandbox& sandbox, std::u16string_view text)
+{
+    const auto t = sandbox.server().transcript();
+    return std::any_of(t.begin(), t.end(), [&](const std::u16string& batch) {
+        return batch.find(text) != std::u16string::npos;
+    });
+}
+
+inline sandbox::Fault fault(sandbox::Fault::Action action, std::string pattern)
+{
+    sandbox::Fault f;
+    f.action = action;
+    f.pattern = std::move(pattern);
+    return f;
 }
 
 } // namespace dbtest
