@@ -31,7 +31,9 @@ void TADOConnection::Open() { core_->open(); }
 
 void TADOConnection::Close() { core_->close(); }
 
-void TADOConnection::Execute(const std::u16string& sql) { core_->execute(sql); }
+std::vector<ServerMessage> TADOConnection::Execute(const std::u16string& sql) { return core_->execute(sql); }
+
+db::ServerVersion TADOConnection::ServerVersion() const { return core_->serverVersion; }
 
 // SQL Server refuses BACKUP inside an explicit transaction, and FreeTDS's
 // manual-commit mode would send BEGIN TRANSACTION. Like SQL Server's own ODBC

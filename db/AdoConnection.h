@@ -1,14 +1,24 @@
 // The one database connection, ADO flavoured, over unixODBC and FreeTDS.
 #pragma once
 
+#include "db/ServerGeneration.h"
+
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace db {
 
 namespace detail {
 class ConnectionCore;
 }
+
+// An informational message of the server (severity 10 and below), such as
+// DBCC's "Cannot shrink log file ...".
+struct ServerMessage {
+    long number = 0;
+    std::u16string text;  // cleaned as error messages are
+};
 
 class TADOConnection {
 public:
@@ -45,7 +55,12 @@ public:
 
     // Sends the text as one batch (opening first if closed), under the command
     // time-out, reads every result and throws on an error in any of them.
-    void Execute(const std::u16string& sql);
+    // Returns the server's informational messages, in order.
+    std::vector<ServerMessage> Execute(const std::u16string& sql);
+
+    // The server's version, read at Open from the driver (2000 until then,
+    // and when it cannot be read).
+    db::ServerVersion ServerVersion() const;
 
     // Manual commit as SQL Server's own ODBC driver does it (implicit
     // transactions), so that BACKUP LOG may run inside: there is no explicit

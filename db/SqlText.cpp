@@ -1,9 +1,10 @@
 #include "SqlText.h"
 
-#include "Text.h"
+#include "db/Text.h"
 
 #include <algorithm>
 #include <iterator>
+#include <string>
 #include <string_view>
 
 namespace db::sql {
@@ -95,7 +96,9 @@ std::u16string literal(const std::u16string& name)
 
 std::u16string useDatabase(const std::u16string& database) { return u"Use " + ident(database); }
 
-std::u16string selectDatabases() { return u"Select * From sysdatabases order by [DbId]"; }
+// The column as the catalog spells it: on a case-sensitive or binary server
+// [DbId] names no column at all.
+std::u16string selectDatabases() { return u"Select * From sysdatabases order by [dbid]"; }
 
 std::u16string selectSecondaryFiles() { return u"select * from sysfiles where fileid>1 order By fileid"; }
 
@@ -110,10 +113,37 @@ std::u16string setTruncLogOnCheckpoint(const std::u16string& database, bool on)
            (on ? u"'True'" : u"'False'");
 }
 
+std::u16string shrinkFile(const std::u16string& fileName)
+{
+    return u"DBCC SHRINKFILE (" + ident(fileName) + u", " + asciiToUtf16(std::to_string(ShrinkTargetMb)) + u")";
+}
+
 std::u16string truncateAndShrink(const std::u16string& database, const std::u16string& fileName)
 {
-    return u"BACKUP LOG " + ident(database) + u" WITH TRUNCATE_ONLY DBCC SHRINKFILE (" + ident(fileName) +
-           u", 10)";
+    return u"BACKUP LOG " + ident(database) + u" WITH TRUNCATE_ONLY " + shrinkFile(fileName);
+}
+
+std::u16string selectRecoveryModel(const std::u16string& database)
+{
+    return u"select convert(nvarchar(60), databasepropertyex(" + literal(database) + u", 'Recovery')) as recovery_model";
+}
+
+std::u16string setRecoveryModel(const std::u16string& database, RecoveryModel model)
+{
+    return u"ALTER DATABASE " + ident(database) + u" SET RECOVERY " + recoveryModelName(model);
+}
+
+std::u16string checkpointAndShrink(const std::u16string& database, const std::u16string& fileName, RecoveryModel model)
+{
+    const std::u16string both = u"CHECKPOINT " + shrinkFile(fileName);
+    if (model == RecoveryModel::Simple)
+        return both;
+    return setRecoveryModel(database, RecoveryModel::Simple) + u" " + both + u" " + setRecoveryModel(database, model);
+}
+
+std::u16string selectLogReuseWait(const std::u16string& database)
+{
+    return u"select log_reuse_wait_desc from sys.databases where name=" + literal(database);
 }
 
 } // namespace db::sql

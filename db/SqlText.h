@@ -2,9 +2,14 @@
 // server as exactly the names they are.
 #pragma once
 
+#include "db/ServerGeneration.h"
+
 #include <string>
 
 namespace db::sql {
+
+// The shrink's target, in megabytes (the unit of DBCC SHRINKFILE).
+inline constexpr int ShrinkTargetMb = 10;
 
 // A name with trailing blanks dropped (SQL Server ignores them in comparisons;
 // names from sysfiles come blank-padded).
@@ -32,6 +37,18 @@ std::u16string selectSecondaryFiles();
 std::u16string selectFileByName(const std::u16string& fileName);
 std::u16string setTruncLogOnCheckpoint(const std::u16string& database, bool on);
 // An empty file name stays empty, and the server answers with a syntax error.
+std::u16string shrinkFile(const std::u16string& fileName);
 std::u16string truncateAndShrink(const std::u16string& database, const std::u16string& fileName);
+
+// The job from 2008 on, where sp_dboption and TRUNCATE_ONLY are gone: the
+// recovery model, read and set; and one batch that truncates the log by a
+// checkpoint in SIMPLE, for a database in another model switching there and
+// back, so that the model is put back even when the shrink fails. None of its
+// statements opens a transaction.
+std::u16string selectRecoveryModel(const std::u16string& database);
+std::u16string setRecoveryModel(const std::u16string& database, RecoveryModel model);
+std::u16string checkpointAndShrink(const std::u16string& database, const std::u16string& fileName, RecoveryModel model);
+// From 2005: what keeps the log from being reused.
+std::u16string selectLogReuseWait(const std::u16string& database);
 
 } // namespace db::sql

@@ -14,6 +14,13 @@ QString errorReportText(const QString& message)
     return message + u'.';
 }
 
+QString errorMessage(const std::exception& error)
+{
+    if (const auto* database = dynamic_cast<const db::EDatabaseError*>(&error))
+        return QString::fromStdU16String(database->Message());
+    return QString::fromUtf8(error.what());
+}
+
 void showErrorReport(const QString& message)
 {
     QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(),
@@ -29,10 +36,8 @@ void reportCurrentException() noexcept
             throw;
         } catch (const db::EAbort&) {
             // The silent kind: the handler only wanted to stop.
-        } catch (const db::EDatabaseError& error) {
-            showErrorReport(QString::fromStdU16String(error.Message()));
         } catch (const std::exception& error) {
-            showErrorReport(QString::fromUtf8(error.what()));
+            showErrorReport(errorMessage(error));
         }
     } catch (...) {
         // Showing the report failed (no memory, no display): nothing more

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <exception>
 #include <utility>
 
 class QWidget;
@@ -13,6 +14,9 @@ namespace ui {
 // The message as the default error report shows it: a "." is appended unless
 // the text is empty or already ends in a character at or below '.'.
 QString errorReportText(const QString& message);
+
+// What an error says: the data layer's message, or what() of anything else.
+QString errorMessage(const std::exception& error);
 
 // Modal for the whole application, captioned with the application title.
 void showErrorReport(const QString& message);

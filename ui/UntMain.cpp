@@ -1,10 +1,12 @@
 #include "UntMain.h"
 
 #include "ErrorReport.h"
+#include "JobReport.h"
 #include "WindowLook.h"
 #include "db/AdoConnection.h"
 #include "db/AdoDataSet.h"
 #include "db/ConnectionString.h"
+#include "db/LogJob.h"
 #include "db/discovery/ServerBrowser.h"
 #include "db/SqlText.h"
 #include "db/Text.h"
@@ -200,17 +202,16 @@ void TFrmMain::BtnOkClick()
         ui::showInformation(this, QStringLiteral("数据库连接失败!"));
         return;
     }
-    const std::u16string database = u16(CmbDb->currentText());
-    SqlConn->Execute(db::sql::setTruncLogOnCheckpoint(database, Chk->isChecked()));
+    db::TLogJob Job(*SqlConn, u16(CmbDb->currentText()), u16(CmbLog->currentText()));
+    Job.SetTruncateLogOnCheckpoint(Chk->isChecked());
     SqlConn->BeginTrans();
     try {
-        SqlConn->Execute(db::sql::truncateAndShrink(database, u16(CmbLog->currentText())));
+        Job.TruncateAndShrink();
         SqlConn->CommitTrans();
-        ui::showInformation(this, QStringLiteral("数据库清理成功!"));
-    } catch (const std::exception&) {
-        // Whatever went wrong, the user learns only that it failed.
+        ui::showInformation(this, ui::jobSucceeded(Job.Outcome()));
+    } catch (const std::exception& Error) {
         SqlConn->RollbackTrans();
-        ui::showInformation(this, QStringLiteral("数据库清理失败!"));
+        ui::showInformation(this, ui::jobFailed(ui::errorMessage(Error)));
     }
     CmbLogChange();
 }

@@ -38,6 +38,9 @@ bool Batch::check(SQLRETURN rc)
 
     const std::vector<Diagnostic> records = readDiagnostics(SQL_HANDLE_STMT, stmt());
     const Diagnostic* error = firstError(records);
+    for (const Diagnostic& d : records)
+        if (!isErrorRecord(d) && d.nativeError != 0)  // the server's, not the driver's own notes
+            messages_.push_back(ServerMessage{d.nativeError, cleanMessage(d.text)});
     for (const Diagnostic& d : records) {
         core_.noteLinkFailure(d);
         if (isLinkFailure(d.sqlState) || d.sqlState == "HYT00" || d.sqlState == "HY008")

@@ -1,6 +1,7 @@
 // One batch on a connection. Not for use outside db/.
 #pragma once
 
+#include "db/AdoConnection.h"
 #include "db/odbc/ConnectionCore.h"
 
 #include <optional>
@@ -30,11 +31,14 @@ public:
     // Gives up on the rest of the batch: the server is told to stop and what
     // it still sends is dropped, so the connection is ready for the next one.
     void cancel() noexcept;
+    // The server's informational messages so far, in order, cleaned.
+    const std::vector<ServerMessage>& messages() const { return messages_; }
 
 private:
     ConnectionCore& core_;
     OdbcHandle stmt_;
     std::optional<Diagnostic> firstError_;
+    std::vector<ServerMessage> messages_;
     bool stopped_ = false;  // the link died or the statement was cancelled
     int consecutiveErrors_ = 0;
 };

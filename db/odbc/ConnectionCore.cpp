@@ -6,6 +6,7 @@
 #include "db/odbc/ErrorMessage.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace db::detail {
@@ -127,6 +128,21 @@ void ConnectionCore::open()
     dead_ = false;
     deathCause_.reset();
     tranCount = 0;
+    serverVersion = readServerVersion();
+}
+
+// FreeTDS fills SQL_DBMS_VER from the login acknowledgement, so this costs no
+// round trip. A version that cannot be read counts as 2000's.
+ServerVersion ConnectionCore::readServerVersion() const
+{
+    SQLWCHAR text[64] = {};
+    SQLSMALLINT length = 0;
+    const SQLRETURN rc = SQLGetInfoW(dbc_.get(), SQL_DBMS_VER, text, sizeof text, &length);
+    if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO)
+        return ServerVersion{};
+    const auto chars = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) / sizeof(SQLWCHAR),
+                                             std::size(text) - 1);
+    return ServerVersion::parse(fromSqlWChar(text, chars));
 }
 
 void ConnectionCore::close() noexcept
@@ -163,11 +179,12 @@ void ConnectionCore::ensureOpen()
     open();
 }
 
-void ConnectionCore::execute(const std::u16string& sql)
+std::vector<ServerMessage> ConnectionCore::execute(const std::u16string& sql)
 {
     ensureOpen();
     Batch batch(*this, sql);
     batch.finish();
+    return batch.messages();
 }
 
 void ConnectionCore::executeOnOpen(const std::u16string& sql)

@@ -2,7 +2,9 @@
 // time-outs and the transaction count. Not for use outside db/.
 #pragma once
 
+#include "db/AdoConnection.h"
 #include "db/ConnectionString.h"
+#include "db/ServerGeneration.h"
 #include "db/odbc/Diagnostics.h"
 #include "db/odbc/OdbcHandle.h"
 
@@ -17,6 +19,8 @@ public:
     int commandTimeout = 30;
     std::u16string connectionString;
     int tranCount = 0;
+    // As the login acknowledgement gave it; 2000 until known.
+    ServerVersion serverVersion;
     // The driver to use; when empty, the one findFreeTdsDriver() names.
     std::optional<OdbcDriver> driver;
 
@@ -29,8 +33,8 @@ public:
     // Opens when closed, unless a transaction was lost with a dead link (then throws).
     void ensureOpen();
     // Sends a batch and reads it to the end, throwing on an error in any result.
-    // Opens first (ensureOpen).
-    void execute(const std::u16string& sql);
+    // Opens first (ensureOpen). Returns the server's informational messages.
+    std::vector<ServerMessage> execute(const std::u16string& sql);
     // Like execute, but never (re)opens: for the transaction statements.
     void executeOnOpen(const std::u16string& sql);
 
@@ -46,6 +50,7 @@ public:
 
 private:
     bool driverSaysDead() const;
+    ServerVersion readServerVersion() const;
 
     OdbcHandle env_;
     OdbcHandle dbc_;

@@ -17,7 +17,7 @@ using dbtest::u8;
 TEST(SqlText, TheToolsStatementsForOrdinaryNames)
 {
     EXPECT_EQ(u8(sql::useDatabase(u"GameDB")), "Use GameDB");
-    EXPECT_EQ(u8(sql::selectDatabases()), "Select * From sysdatabases order by [DbId]");
+    EXPECT_EQ(u8(sql::selectDatabases()), "Select * From sysdatabases order by [dbid]");
     EXPECT_EQ(u8(sql::selectSecondaryFiles()), "select * from sysfiles where fileid>1 order By fileid");
     EXPECT_EQ(u8(sql::selectFileByName(u"GameDB_Log")), "select * from sysfiles where [name]='GameDB_Log'");
     EXPECT_EQ(u8(sql::setTruncLogOnCheckpoint(u"GameDB", true)),
@@ -27,6 +27,20 @@ TEST(SqlText, TheToolsStatementsForOrdinaryNames)
     EXPECT_EQ(u8(sql::truncateAndShrink(u"GameDB", u"GameDB_Log")),
               "BACKUP LOG GameDB WITH TRUNCATE_ONLY DBCC SHRINKFILE (GameDB_Log, 10)");
     EXPECT_EQ(u8(sql::truncateAndShrink(u"GameDB", u"")), "BACKUP LOG GameDB WITH TRUNCATE_ONLY DBCC SHRINKFILE (, 10)");
+}
+
+TEST(SqlText, TheJobFrom2008GoesThroughTheRecoveryModel)
+{
+    using db::RecoveryModel;
+    EXPECT_EQ(u8(sql::selectRecoveryModel(u"O'Brien 数据")),
+              "select convert(nvarchar(60), databasepropertyex(N'O''Brien 数据', 'Recovery')) as recovery_model");
+    EXPECT_EQ(u8(sql::setRecoveryModel(u"my db", RecoveryModel::BulkLogged)), "ALTER DATABASE [my db] SET RECOVERY BULK_LOGGED");
+    EXPECT_EQ(u8(sql::checkpointAndShrink(u"GameDB", u"GameDB_Log", RecoveryModel::Simple)),
+              "CHECKPOINT DBCC SHRINKFILE (GameDB_Log, 10)");
+    EXPECT_EQ(u8(sql::checkpointAndShrink(u"GameDB", u"GameDB_Log", RecoveryModel::BulkLogged)),
+              "ALTER DATABASE GameDB SET RECOVERY SIMPLE CHECKPOINT DBCC SHRINKFILE (GameDB_Log, 10) "
+              "ALTER DATABASE GameDB SET RECOVERY BULK_LOGGED");
+    EXPECT_EQ(u8(sql::selectLogReuseWait(u"GameDB")), "select log_reuse_wait_desc from sys.databases where name='GameDB'");
 }
 
 TEST(SqlText, TrailingBlanksAreDropped)

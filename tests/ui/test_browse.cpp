@@ -57,7 +57,7 @@ private slots:
         QCOMPARE(w().CmbDb->currentIndex(), 0);
         // Selecting the first entry from code ran nothing.
         QCOMPARE(w().CmbLog->count(), 0);
-        QCOMPARE(sent(), QStringList({"Select * From sysdatabases order by [DbId]"}));
+        QCOMPARE(sent(), QStringList({"Select * From sysdatabases order by [dbid]"}));
     }
 
     void choosingADatabaseListsItsSecondaryFilesAndShowsTheFirst()
@@ -72,7 +72,7 @@ private slots:
         QCOMPARE(w().CmbLog->itemText(0).size(), 128);
         QCOMPARE(w().EdtLogPath->text(), QString("C:\\data\\Stock_Log.ldf"));
         QCOMPARE(w().EdtLogSize->text(), QString("2560"));
-        QCOMPARE(sent(), QStringList({"Select * From sysdatabases order by [DbId]", "Use Stock",
+        QCOMPARE(sent(), QStringList({"Select * From sysdatabases order by [dbid]", "Use Stock",
                                       "select * from sysfiles where fileid>1 order By fileid", "Use Stock",
                                       "select * from sysfiles where [name]='Stock_Log'"}));
         QVERIFY(boxes()->texts().isEmpty());
@@ -137,7 +137,7 @@ private slots:
         QTest::keyClick(w().CmbDb, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
         QVERIFY(guitest::listIsOpen(w().CmbDb));
         QCOMPARE(w().CmbDb->count(), 5);
-        QCOMPARE(sent().count("Select * From sysdatabases order by [DbId]"), 1);
+        QCOMPARE(sent().count("Select * From sysdatabases order by [dbid]"), 1);
     }
 
     void choosingAServerEntryForgetsEverything()
@@ -258,7 +258,7 @@ private slots:
         sandbox()->server().clearTranscript();
 
         guitest::openList(w().CmbDb);
-        QCOMPARE(sent(), QStringList({"Select * From sysdatabases order by [DbId]"}));
+        QCOMPARE(sent(), QStringList({"Select * From sysdatabases order by [dbid]"}));
         QCOMPARE(w().CmbDb->currentIndex(), 0);
         QCOMPARE(w().CmbDb->currentText(), QString("master"));
         QCOMPARE(fileNames(w().CmbLog), QStringList({"Stock_Log", "Stock_Extra"}));

@@ -1,0 +1,45 @@
+// The server's version as the data layer reads it at Open, and which texts
+// each version gets.
+#include "test_db_sandbox.h"
+
+#include "db/AdoConnection.h"
+#include "db/ServerGeneration.h"
+
+TEST(ServerVersion, ReadsWhatTheDriverReports)
+{
+    const struct {
+        const char16_t* text;
+        db::ServerVersion version;
+    } table[] = {
+        {u"08.00.2039", {8, 0, 2039}}, {u"15.00.4355", {15, 0, 4355}}, {u"10.50.6000", {10, 50, 6000}},
+        // What cannot be read counts as 2000.
+        {u"", {}}, {u"Microsoft SQL Server", {}}, {u"15.00", {}}, {u"06.50.0201", {}}, {u"15.x.1", {}},
+    };
+    for (const auto& row : table)
+        EXPECT_EQ(db::ServerVersion::parse(row.text), row.version) << dbtest::u8(row.text);
+}
+
+TEST(ServerVersion, IsReadAtOpenAndSaysWhichTextsTheServerGets)
+{
+    const struct {
+        sandbox::Generation generation;
+        db::ServerVersion version;
+        bool backupLog;
+    } table[] = {
+        {sandbox::Generation::Sql2000, {8, 0, 2039}, true},
+        {sandbox::Generation::Sql2005, {9, 0, 5000}, true},
+        {sandbox::Generation::Sql2008R2, {10, 50, 6000}, false},
+        {sandbox::Generation::Sql2022, {16, 0, 4115}, false},
+    };
+    for (const auto& row : table) {
+        sandbox::Catalog catalog = sandbox::Catalog::defaults();
+        catalog.generation = row.generation;
+        dbtest::Sandbox server(catalog);
+        db::TADOConnection conn;
+        EXPECT_EQ(conn.ServerVersion(), db::ServerVersion{}) << "2000 until it is known";
+        conn.SetConnectionString(server.connectionString());
+        conn.Open();
+        EXPECT_EQ(conn.ServerVersion(), row.version);
+        EXPECT_EQ(db::Dialect(conn.ServerVersion()).truncatesWithBackupLog(), row.backupLog);
+    }
+}
