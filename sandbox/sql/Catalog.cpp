@@ -146,36 +146,31 @@ constexpr std::pair<LogHold, const char16_t*> HoldNames[] = {
 
 } // namespace
 
-const char16_t* recoveryName(RecoveryModel model)
+namespace {
+
+template <class Enum, std::size_t N>
+const char16_t* nameIn(const std::pair<Enum, const char16_t*> (&table)[N], Enum value)
 {
-    for (const auto& [m, name] : RecoveryNames)
-        if (m == model)
+    for (const auto& [v, name] : table)
+        if (v == value)
             return name;
-    return u"FULL";
+    return table[0].second;
 }
 
-std::optional<RecoveryModel> recoveryNamed(std::u16string_view name)
+template <class Enum, std::size_t N>
+std::optional<Enum> namedIn(const std::pair<Enum, const char16_t*> (&table)[N], std::u16string_view name)
 {
-    for (const auto& [m, n] : RecoveryNames)
+    for (const auto& [v, n] : table)
         if (equalsIgnoreCase(name, n))
-            return m;
+            return v;
     return std::nullopt;
 }
 
-const char16_t* holdName(LogHold hold)
-{
-    for (const auto& [h, name] : HoldNames)
-        if (h == hold)
-            return name;
-    return u"NOTHING";
-}
+} // namespace
 
-std::optional<LogHold> holdNamed(std::u16string_view name)
-{
-    for (const auto& [h, n] : HoldNames)
-        if (equalsIgnoreCase(name, n))
-            return h;
-    return std::nullopt;
-}
+const char16_t* recoveryName(RecoveryModel model) { return nameIn(RecoveryNames, model); }
+std::optional<RecoveryModel> recoveryNamed(std::u16string_view name) { return namedIn(RecoveryNames, name); }
+const char16_t* holdName(LogHold hold) { return nameIn(HoldNames, hold); }
+std::optional<LogHold> holdNamed(std::u16string_view name) { return namedIn(HoldNames, name); }
 
 } // namespace sandbox

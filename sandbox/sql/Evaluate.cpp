@@ -28,18 +28,6 @@ bool isInteger(SqlType t)
     return t == SqlType::TinyInt || t == SqlType::SmallInt || t == SqlType::Int || t == SqlType::BigInt;
 }
 
-const char16_t* typeName(SqlType t)
-{
-    switch (t) {
-    case SqlType::TinyInt: return u"tinyint";
-    case SqlType::SmallInt: return u"smallint";
-    case SqlType::Int: return u"int";
-    case SqlType::BigInt: return u"bigint";
-    case SqlType::VarChar: return u"varchar";
-    default: return u"nvarchar";
-    }
-}
-
 std::pair<std::int64_t, std::int64_t> rangeOf(SqlType t)
 {
     switch (t) {

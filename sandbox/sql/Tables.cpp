@@ -6,22 +6,23 @@
 
 namespace sandbox::sql {
 
-namespace {
-
 const char16_t* typeName(SqlType type)
 {
     switch (type) {
     case SqlType::TinyInt: return u"tinyint";
     case SqlType::SmallInt: return u"smallint";
+    case SqlType::Int: return u"int";
     case SqlType::BigInt: return u"bigint";
     case SqlType::VarChar: return u"varchar";
     case SqlType::NChar: return u"nchar";
-    case SqlType::NVarChar: return u"nvarchar";
-    default: return u"int";
+    case SqlType::NText: return u"ntext";
+    case SqlType::Variant: return u"sql_variant";
+    case SqlType::DateTime: return u"datetime";
+    case SqlType::VarBinary: return u"varbinary";
+    case SqlType::NVarChar: break;
     }
+    return u"nvarchar";
 }
-
-} // namespace
 
 bool holds(int cmp, const std::u16string& op)
 {

@@ -31,6 +31,9 @@ Table sysfiles(const Database& db, const Catalog& catalog);
 Table databasesView(const Catalog& catalog);
 Table databaseFilesView(const Database& db);
 
+// The type's name as messages spell it.
+const char16_t* typeName(SqlType type);
+
 // Whether a three-way comparison result satisfies `op` (=, <>, !=, <, >, <=, >=, !<, !>).
 bool holds(int cmp, const std::u16string& op);
 
