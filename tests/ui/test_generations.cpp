@@ -71,7 +71,7 @@ class GenerationsTest : public QObject {
         QTest::mouseClick(w().BtnOk, Qt::LeftButton);
     }
 
-    const sandbox::Database& db(const std::u16string& name) { return *engine().catalog().find(name) ; }
+    sandbox::Database db(const std::u16string& name) { return *engine().catalog().find(name); }
 
 private slots:
     void initTestCase() { guitest::setApplicationTitle(); }
