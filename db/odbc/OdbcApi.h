@@ -4,6 +4,11 @@
 #pragma once
 
 #ifdef _WIN32
+// Without it <windows.h> defines min and max as macros, which break
+// std::min and numeric_limits<>::max (MinGW's library defines it already).
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #endif
 #include <sql.h>

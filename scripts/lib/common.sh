@@ -15,6 +15,8 @@ packages=(
     xvfb xauth x11-apps x11-utils imagemagick
     # the Debian package: building it, checking it, driving the installed program
     dpkg-dev file lintian desktop-file-utils appstream xdotool python3
+    # the Windows check of db/: MinGW-w64 with the Windows ODBC and Winsock headers
+    g++-mingw-w64-x86-64
 )
 
 as_root() {
