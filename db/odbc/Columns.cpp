@@ -4,7 +4,6 @@
 #include "db/Text.h"
 
 #include <algorithm>
-#include <optional>
 #include <string>
 #include <type_traits>
 
@@ -34,36 +33,36 @@ ColumnInfo describe(Batch& batch, SQLUSMALLINT column)
 
 namespace {
 
-// Reads a character or binary column in pieces, up to maxBytes.
-template <typename Unit>
-std::optional<std::vector<Unit>> readPieces(Batch& batch, SQLUSMALLINT column, SQLSMALLINT cType,
-                                            const ColumnInfo& info, std::size_t maxBytes)
+// Reads a character or binary column in pieces, up to maxBytes, onto the
+// end of `value`. False for SQL NULL and for a read that failed.
+template <typename Unit, typename Value>
+bool readPieces(Batch& batch, SQLUSMALLINT column, SQLSMALLINT cType, const ColumnInfo& info, std::size_t maxBytes,
+                Value& value)
 {
     constexpr std::size_t Chunk = 1024;
     constexpr std::size_t terminator = std::is_same_v<Unit, std::uint8_t> ? 0 : 1;  // text ends in a NUL
-    std::vector<Unit> value;
-    std::vector<Unit> buffer(Chunk);
-    const auto bufferBytes = static_cast<SQLLEN>(buffer.size() * sizeof(Unit));
+    // On the stack: a catalog has thousands of values, each read whole in one piece.
+    Unit buffer[Chunk];
+    constexpr auto bufferBytes = static_cast<SQLLEN>(sizeof buffer);
     for (;;) {
         SQLLEN indicator = 0;
-        const SQLRETURN rc = SQLGetData(batch.stmt(), column, cType, buffer.data(), bufferBytes, &indicator);
+        const SQLRETURN rc = SQLGetData(batch.stmt(), column, cType, buffer, bufferBytes, &indicator);
         if (rc == SQL_NO_DATA)
             break;
         if (!batch.check(rc))
-            return std::nullopt;
+            return false;
         if (indicator == SQL_NULL_DATA)
-            return std::nullopt;
+            return false;
         const bool whole = indicator != SQL_NO_TOTAL && indicator <= bufferBytes - static_cast<SQLLEN>(terminator * sizeof(Unit));
-        const std::size_t units =
-            whole ? static_cast<std::size_t>(indicator) / sizeof(Unit) : buffer.size() - terminator;
-        value.insert(value.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(units));
+        const std::size_t units = whole ? static_cast<std::size_t>(indicator) / sizeof(Unit) : Chunk - terminator;
+        value.insert(value.end(), buffer, buffer + units);
         if (value.size() * sizeof(Unit) > maxBytes)
             throw EDatabaseError(u"The value of column '" + info.name + u"' is longer than " +
                                  asciiToUtf16(std::to_string(maxBytes)) + u" bytes");
         if (whole || rc == SQL_SUCCESS)
             break;
     }
-    return value;
+    return true;
 }
 
 } // namespace
@@ -108,17 +107,17 @@ Variant readValue(Batch& batch, SQLUSMALLINT column, const ColumnInfo& info, std
     case SQL_BINARY:
     case SQL_VARBINARY:
     case SQL_LONGVARBINARY: {
-        auto bytes = readPieces<std::uint8_t>(batch, column, SQL_C_BINARY, info, maxBytes);
-        if (!bytes)
+        std::vector<std::uint8_t> bytes;
+        if (!readPieces<std::uint8_t>(batch, column, SQL_C_BINARY, info, maxBytes, bytes))
             return Variant::Null();
-        return Variant::FromBytes(std::move(*bytes));
+        return Variant::FromBytes(std::move(bytes));
     }
     default: {
         // Text of every kind, and exact numerics (kept as their digits).
-        auto text = readPieces<SQLWCHAR>(batch, column, SQL_C_WCHAR, info, maxBytes);
-        if (!text)
+        std::u16string text;
+        if (!readPieces<SQLWCHAR>(batch, column, SQL_C_WCHAR, info, maxBytes, text))
             return Variant::Null();
-        return Variant::FromText(fromSqlWChar(text->data(), text->size()));
+        return Variant::FromText(std::move(text));
     }
     }
 }
