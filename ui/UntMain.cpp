@@ -11,6 +11,8 @@
 #include "db/SqlText.h"
 #include "db/Text.h"
 
+#include <QStringList>
+
 #include <memory>
 #include <utility>
 
@@ -141,11 +143,14 @@ void TFrmMain::CmbDbDropDown()
         Query.SetCursorLocation(db::TCursorLocation::clUseClient);
         Query.SetCommandText(db::sql::selectDatabases());
         Query.Open();
+        // Into the list in one go: a server may have thousands of databases.
+        QStringList Names;
         const int n = Query.RecordCount();
         for (int i = 0; i < n; ++i) {
-            CmbDb->addItem(FieldText(Query, u"name"));
+            Names << FieldText(Query, u"name");
             Query.Next();
         }
+        CmbDb->addItems(Names);
         if (CmbDb->count() > 0)
             CmbDb->setCurrentIndex(0);
     } else {
