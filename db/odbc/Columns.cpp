@@ -34,14 +34,18 @@ ColumnInfo describe(Batch& batch, SQLUSMALLINT column)
 namespace {
 
 // Reads a character or binary column in pieces, up to maxBytes, onto the
-// end of `value`. False for SQL NULL and for a read that failed.
-template <typename Unit, typename Value>
+// end of `value` (a UTF-16 string for SQL_C_WCHAR, bytes for SQL_C_BINARY).
+// False for SQL NULL and for a read that failed.
+template <typename Value>
 bool readPieces(Batch& batch, SQLUSMALLINT column, SQLSMALLINT cType, const ColumnInfo& info, std::size_t maxBytes,
                 Value& value)
 {
+    using Unit = typename Value::value_type;
+    static_assert(sizeof(Unit) == 1 || sizeof(Unit) == sizeof(SQLWCHAR));
     constexpr std::size_t Chunk = 1024;
     constexpr std::size_t terminator = std::is_same_v<Unit, std::uint8_t> ? 0 : 1;  // text ends in a NUL
-    // On the stack: a catalog has thousands of values, each read whole in one piece.
+    // On the stack, and of the kept value's own type: a catalog has thousands
+    // of values, each read whole in one piece and appended as it is.
     Unit buffer[Chunk];
     constexpr auto bufferBytes = static_cast<SQLLEN>(sizeof buffer);
     for (;;) {
@@ -108,14 +112,14 @@ Variant readValue(Batch& batch, SQLUSMALLINT column, const ColumnInfo& info, std
     case SQL_VARBINARY:
     case SQL_LONGVARBINARY: {
         std::vector<std::uint8_t> bytes;
-        if (!readPieces<std::uint8_t>(batch, column, SQL_C_BINARY, info, maxBytes, bytes))
+        if (!readPieces(batch, column, SQL_C_BINARY, info, maxBytes, bytes))
             return Variant::Null();
         return Variant::FromBytes(std::move(bytes));
     }
     default: {
         // Text of every kind, and exact numerics (kept as their digits).
         std::u16string text;
-        if (!readPieces<SQLWCHAR>(batch, column, SQL_C_WCHAR, info, maxBytes, text))
+        if (!readPieces(batch, column, SQL_C_WCHAR, info, maxBytes, text))
             return Variant::Null();
         return Variant::FromText(std::move(text));
     }
