@@ -3,15 +3,15 @@
 // with 10,000 databases on loopback, and the same query fetched by the plain
 // ODBC calls a minimal client makes (SQLDriverConnect to FreeTDS with TDS
 // 7.1, SQLExecDirect, SQLFetch and SQLGetData of every column, disconnect),
-// in the same process, interleaved. Prints both medians and their ratio
-// against the goals: the fill within 100 ms and within 1.5x the plain fetch.
+// in the same process, interleaved. Prints both medians, their ratio and the
+// median of each round's own ratio, against the goals: the fill within
+// 100 ms and within 1.5x the plain fetch.
 //
 //   bench_browse [runs]     (default 31 of each)
 //
 // The window needs a QApplication: QT_QPA_PLATFORM defaults to offscreen.
 // Everything goes to 127.0.0.1; run it inside a private network namespace
 // (scripts/bench-browse does).
-#include "db/AdoConnection.h"
 #include "db/SqlText.h"
 #include "db/Text.h"
 #include "db/discovery/ServerBrowser.h"
@@ -227,7 +227,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    std::vector<double> fill, open, fetch;
+    std::vector<double> fill, open, fetch, paired;
     const auto timedFetch = [&plain, &fetch] {
         const auto start = Clock::now();
         const std::optional<int> rows = plain.fetchAll();
@@ -246,6 +246,7 @@ int main(int argc, char** argv)
             run = window.open();
         }
         fill.push_back(run.fillMs);
+        paired.push_back(run.fillMs / fetch.back());
         open.push_back(run.openMs);
         if (run.items != Databases || rows != Databases) {
             std::fprintf(stderr, "bench_browse: a run listed %d and fetched %d databases\n", run.items,
@@ -259,9 +260,12 @@ int main(int argc, char** argv)
     printRow("plain ODBC fetch (connect, query, rows)", fetch);
     printRow("window: CmbDbDropDown fills the list", fill);
     printRow("window: click until the list is open", open);
+    // Other work on the machine comes and goes: the two runs of one round
+    // share it, so the goal is judged on the median of the rounds' ratios.
     const double ms = median(fill);
-    const double ratio = ms / median(fetch);
-    std::printf("fill / plain fetch = %.2f   goal <= %.2f  %s\n", ratio, GoalRatio, ratio <= GoalRatio ? "met" : "NOT MET");
-    std::printf("fill                = %.1f ms goal <= %.0f ms %s\n", ms, GoalMs, ms <= GoalMs ? "met" : "NOT MET");
+    const double ratio = median(paired);
+    std::printf("fill / plain fetch  = %.2f  (ratio of the medians %.2f)   goal <= %.2f  %s\n", ratio,
+                ms / median(fetch), GoalRatio, ratio <= GoalRatio ? "met" : "NOT MET");
+    std::printf("fill                = %.1f ms   goal <= %.0f ms  %s\n", ms, GoalMs, ms <= GoalMs ? "met" : "NOT MET");
     return 0;
 }
