@@ -14,9 +14,9 @@ ROOT = pathlib.Path(__file__).resolve().parents[3]
 
 def load_pixel_icon():
     path = ROOT / "ui" / "resources" / "make_icon.py"
-    spec = importlib.util.spec_from_file_location("make_icon", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    located = importlib.util.spec_from_file_location("make_icon", path)
+    module = importlib.util.module_from_spec(located)
+    located.loader.exec_module(module)
     return module
 
 
