@@ -170,6 +170,11 @@ bool TlsChannel::readExact(std::uint8_t* data, std::size_t size)
     return true;
 }
 
+bool TlsChannel::hasBuffered() const
+{
+    return SSL_pending(ssl_) > 0 || BIO_ctrl_pending(SSL_get_rbio(ssl_)) > 0;
+}
+
 bool TlsChannel::writeAll(const std::uint8_t* data, std::size_t size)
 {
     while (size > 0) {

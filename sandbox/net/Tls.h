@@ -54,6 +54,8 @@ public:
     bool established() const;
 
     bool readExact(std::uint8_t* data, std::size_t size) override;
+    // Bytes already off the socket that a read would return first.
+    bool hasBuffered() const;
     bool writeAll(const std::uint8_t* data, std::size_t size);
 
 private:

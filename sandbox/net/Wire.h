@@ -27,6 +27,9 @@ public:
     }
     Wait waitReadable(std::optional<std::chrono::milliseconds> timeout) const
     {
+        // A cancel may already sit in TLS's buffers, read off the socket with the batch.
+        if (tls_ && tls_->hasBuffered())
+            return Wait::Ready;
         return connection_.waitReadable(timeout);
     }
 

@@ -7,12 +7,15 @@
 
 #include "db/AdoConnection.h"
 #include "db/AdoDataSet.h"
+#include "db/Errors.h"
 #include "db/Text.h"
 #include "db/Variant.h"
 #include "sandbox/net/Server.h"
 #include "sandbox/tds/Login.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
 
 
 namespace {
@@ -76,3 +79,32 @@ TEST(Encryption, TheSaPasswordTravelsInTlsWhereTheServerCanEncrypt)
 }
 
 } // namespace
+
+TEST(Encryption, ACancelReachesAServerThatEncryptsEverything)
+{
+    sandbox::ServerOptions options;
+    options.password = std::u16string(Password);
+    options.catalog.generation = sandbox::Generation::Sql2019;
+    options.forceEncryption = true;
+    sandbox::Server server(options);
+    server.start();
+    sandbox::Fault slow;
+    slow.action = sandbox::Fault::Action::Delay;
+    slow.pattern = "slow_one";
+    slow.delay = std::chrono::minutes(10);  // only the client's cancel ends it
+    server.engine().addFault(slow);
+
+    db::TADOConnection conn;
+    conn.SetConnectionString(u"provider=sqloledb;Server=127.0.0.1," + db::fromUtf8(std::to_string(server.port()))
+                             + u";DataBase=master;Uid=sa;Pwd=" + std::u16string(Password));
+    conn.SetCommandTimeout(1);
+    conn.Open();
+    try {
+        conn.Execute(u"select 'slow_one'");
+        ADD_FAILURE() << "the delay was not cancelled";
+    } catch (const db::EDatabaseError& e) {
+        EXPECT_EQ(e.SqlState(), "HYT00");
+    }
+    EXPECT_TRUE(conn.Connected());
+    conn.Execute(u"select 1");  // the session goes on, still in TLS
+}
