@@ -17,6 +17,8 @@ packages=(
     dpkg-dev file lintian desktop-file-utils appstream xdotool python3
     # the Windows check of db/: MinGW-w64 with the Windows ODBC and Winsock headers
     g++-mingw-w64-x86-64
+    # the fuzzers: clang, libFuzzer and the sanitizers' runtimes, the symbolizer
+    clang-14 libclang-rt-14-dev llvm-14
 )
 
 as_root() {
