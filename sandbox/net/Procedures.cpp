@@ -1,10 +1,12 @@
 #include "sandbox/net/Procedures.h"
 
+#include "sandbox/sql/Lexer.h"
 #include "sandbox/sql/Names.h"
 #include "sandbox/sql/Messages.h"
 
 #include <climits>
 #include <utility>
+#include <vector>
 
 namespace sandbox {
 
@@ -54,9 +56,39 @@ std::uint16_t procedureId(const tds::RpcRequest& call)
     return 0;
 }
 
+// One object name (parts plain or quoted, joined by dots) and nothing else:
+// no blanks, comments or further statements, which the EXEC text would run.
+bool isObjectName(std::u16string_view name)
+{
+    std::vector<sql::Token> tokens;
+    try {
+        tokens = sql::tokenize(name);
+    } catch (const sql::SyntaxError&) {
+        return false;
+    }
+    std::size_t at = 0;
+    bool afterName = false;
+    for (const sql::Token& t : tokens) {
+        if (t.kind == sql::TokenKind::End)
+            break;
+        const bool isName = t.kind == sql::TokenKind::QuotedIdentifier
+                            || (t.kind == sql::TokenKind::Identifier && !t.isReserved());
+        if (t.begin != at || !(isName ? !afterName : at > 0 && t.isSymbol(u".")))
+            return false;
+        afterName = isName;
+        at = t.end;
+    }
+    return afterName && at == name.size();
+}
+
 // The EXEC statement a call of any other procedure stands for.
 ProcedurePlan execText(const tds::RpcRequest& call)
 {
+    if (!isObjectName(call.procName)) {
+        ProcedurePlan p;
+        p.refusal = makeMessage(2812, {call.procName});
+        return p;
+    }
     std::u16string text = u"EXEC " + call.procName;
     for (std::size_t i = 0; i < call.params.size(); ++i) {
         const tds::RpcParam& p = call.params[i];

@@ -119,4 +119,21 @@ TEST(Bounds, ASessionKeepsABoundedNumberOfPreparedStatements)
     EXPECT_EQ(procedures.prepared(), Procedures::MaxPrepared);
 }
 
+TEST(Bounds, AProcedureNameRunsAsOneExecOrNotAtAll)
+{
+    const std::pair<std::u16string, bool> names[] = {
+        {u"sp_who", true}, {u"master..sp_who", true}, {u"[dbo].[odd name]", true}, {u"\"dbo\".sp_who", true},
+        {u"sp_who select 1", false}, {u"sp_who;select 1", false}, {u"sp_who--", false}, {u"sp_who/**/", false},
+        {std::u16string(u"sp_who\0select 1", 15), false}, {u"[sp_who", false}, {u".sp_who", false}, {u"select", false},
+    };
+    for (std::size_t i = 0; i < std::size(names); ++i) {
+        const auto& [name, runs] = names[i];
+        tds::RpcRequest call;
+        call.procName = name;
+        const ProcedurePlan p = Procedures().plan(call);
+        EXPECT_EQ(p.sql, runs ? std::optional(u"EXEC " + name) : std::nullopt) << "name " << i;
+        EXPECT_EQ(p.refusal ? p.refusal->number : 0, runs ? 0 : 2812) << "name " << i;
+    }
+}
+
 } // namespace
