@@ -1,7 +1,9 @@
 // Packet reassembly: the byte stream any TCP client may send the sandbox,
-// read into requests until the reader gives up.
+// read into requests until the reader gives up; SQL batches then lose their
+// ALL_HEADERS and become text, as the session takes them.
 #include "FuzzSupport.h"
 
+#include "sandbox/tds/Batch.h"
 #include "sandbox/tds/Packet.h"
 
 #include <cstring>
@@ -47,6 +49,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         payloadBytes += request.payload.size();
         FUZZ_CHECK(payloadBytes + HeaderSize <= stream.consumed());
         FUZZ_CHECK(request.payload.size() <= MaxRequestSize);
+        if (request.type == packet::SqlBatch) {
+            std::span<const std::uint8_t> body(request.payload);
+            body = body.subspan(allHeadersLength(body));
+            if (const auto text = batchText(body))
+                FUZZ_CHECK(text->size() * 2 == body.size());
+        }
     }
     // "Closed" only when the stream really ended.
     FUZZ_CHECK(status != ReadStatus::Closed || stream.ended());
