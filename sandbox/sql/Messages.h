@@ -11,7 +11,8 @@
 
 namespace sandbox {
 
-// The message `number` with its SQL Server 2000 severity and text; each %s or
+// The message `number` with its severity and text as SQL Server 2000 has them
+// (localized() words it for another generation); each %s or
 // %d in the text takes the next of `args` in turn. Unknown numbers throw
 // std::out_of_range (a programming error, not a client's).
 Message makeMessage(int number, std::initializer_list<std::u16string_view> args = {},

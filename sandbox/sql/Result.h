@@ -10,7 +10,7 @@
 
 namespace sandbox {
 
-// Column types as SQL Server 2000 reports them for the system tables and
+// Column types as SQL Server reports them for the system tables and
 // the results the sandbox produces.
 enum class SqlType {
     TinyInt,   // tinyint
