@@ -27,15 +27,22 @@ TLogJob::TLogJob(TADOConnection& connection, std::u16string database, std::u16st
 {
 }
 
-std::optional<RecoveryModel> TLogJob::readModel()
+// The column of the query's first row, trimmed; none without a row or for NULL.
+std::optional<std::u16string> TLogJob::firstValue(const std::u16string& sql, const std::u16string& column)
 {
     TADODataSet query;
     query.SetConnection(&connection_);
-    query.SetCommandText(sql::selectRecoveryModel(database_));
+    query.SetCommandText(sql);
     query.Open();
-    if (query.RecordCount() == 0 || query.FieldValue(u"recovery_model").IsNull())
+    if (query.RecordCount() == 0 || query.FieldValue(column).IsNull())
         return std::nullopt;
-    return recoveryModelNamed(VarToStr(query.FieldValue(u"recovery_model")));
+    return Trim(VarToStr(query.FieldValue(column)));
+}
+
+std::optional<RecoveryModel> TLogJob::readModel()
+{
+    const auto name = firstValue(sql::selectRecoveryModel(database_), u"recovery_model");
+    return name ? recoveryModelNamed(*name) : std::nullopt;
 }
 
 void TLogJob::SetTruncateLogOnCheckpoint(bool on)
@@ -79,16 +86,10 @@ void TLogJob::TruncateAndShrink()
 
 std::optional<int> TLogJob::sizeAboveTargetMb()
 {
-    TADODataSet query;
-    query.SetConnection(&connection_);
-    query.SetCommandText(sql::selectFileByName(file_));
-    query.Open();
-    if (query.RecordCount() == 0)
+    const auto size = firstValue(sql::selectFileByName(file_), u"size");
+    if (!size)
         return std::nullopt;
-    const Variant size = query.FieldValue(u"size");
-    if (size.IsNull())
-        return std::nullopt;
-    const long long pages = std::stoll(toUtf8(Trim(VarToStr(size))));
+    const long long pages = std::stoll(toUtf8(*size));
     if (pages <= static_cast<long long>(sql::ShrinkTargetMb) * PagesPerMb)
         return std::nullopt;
     return static_cast<int>((pages + PagesPerMb - 1) / PagesPerMb);
@@ -96,13 +97,7 @@ std::optional<int> TLogJob::sizeAboveTargetMb()
 
 std::u16string TLogJob::reuseWait()
 {
-    TADODataSet query;
-    query.SetConnection(&connection_);
-    query.SetCommandText(sql::selectLogReuseWait(database_));
-    query.Open();
-    if (query.RecordCount() == 0 || query.FieldValue(u"log_reuse_wait_desc").IsNull())
-        return {};
-    return Trim(VarToStr(query.FieldValue(u"log_reuse_wait_desc")));
+    return firstValue(sql::selectLogReuseWait(database_), u"log_reuse_wait_desc").value_or(u"");
 }
 
 // Each part on its own: a part that cannot be read stays empty, and the

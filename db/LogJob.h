@@ -48,6 +48,7 @@ public:
     LogJobOutcome Outcome();
 
 private:
+    std::optional<std::u16string> firstValue(const std::u16string& sql, const std::u16string& column);
     std::optional<RecoveryModel> readModel();
     std::optional<int> sizeAboveTargetMb();
     std::u16string reuseWait();

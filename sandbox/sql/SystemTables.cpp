@@ -45,22 +45,25 @@ std::u16string padded(const std::u16string& s, std::size_t width)
     return out;
 }
 
+// The items in the order of a key, as the system tables list them.
+template <class Item, class Key>
+std::vector<const Item*> sortedBy(const std::vector<Item>& items, Key key)
+{
+    std::vector<const Item*> sorted;
+    for (const Item& i : items)
+        sorted.push_back(&i);
+    std::stable_sort(sorted.begin(), sorted.end(), [key](const Item* a, const Item* b) { return key(*a) < key(*b); });
+    return sorted;
+}
+
 std::vector<const Database*> byId(const Catalog& catalog)
 {
-    std::vector<const Database*> dbs;
-    for (const Database& d : catalog.databases)
-        dbs.push_back(&d);
-    std::stable_sort(dbs.begin(), dbs.end(), [](const Database* a, const Database* b) { return a->dbId < b->dbId; });
-    return dbs;
+    return sortedBy(catalog.databases, [](const Database& d) { return d.dbId; });
 }
 
 std::vector<const DbFile*> byFileId(const Database& db)
 {
-    std::vector<const DbFile*> files;
-    for (const DbFile& f : db.files)
-        files.push_back(&f);
-    std::stable_sort(files.begin(), files.end(), [](const DbFile* a, const DbFile* b) { return a->fileId < b->fileId; });
-    return files;
+    return sortedBy(db.files, [](const DbFile& f) { return f.fileId; });
 }
 
 std::int16_t compatibilityLevel(const Database& d, Generation g)
