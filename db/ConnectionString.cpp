@@ -225,6 +225,38 @@ bool isPort(std::u16string_view text)
     return value > 0 && value <= 65535;
 }
 
+// The same promise to every driver: the sa password crosses the network
+// encrypted wherever the server can encrypt (every one from 2005 on has a
+// certificate, a self-made one if none was installed), a 2000 server without
+// one still gets its login as before, and the certificate is not verified,
+// for the tool has nowhere to name a CA. The time-outs are connection
+// attributes that every one of these drivers takes.
+std::u16string_view securityKeywords(DriverKind kind)
+{
+    switch (kind) {
+    case DriverKind::FreeTds:
+        // Every generation from 2000 to 2022 takes a 7.1 login, 2000 nothing
+        // later; fixing it spares the 7.4 attempt of "auto". UTF-8 as the
+        // driver's client character set lets any Unicode through the wide API.
+        // "request", not "require", so that a 2000 server without a
+        // certificate is still reached.
+        return u"TDS_Version=7.1;ClientCharset=UTF-8;Encryption=request;";
+    case DriverKind::MsOdbc:
+    case DriverKind::NativeClient:
+        // Microsoft encrypts the login whatever Encrypt says; "no" ("optional"
+        // from version 18, whose default is "mandatory") leaves the rest to
+        // the server, and TrustServerCertificate spares the check when the
+        // server forces encryption or version 18 would check anyway.
+        return u"Encrypt=no;TrustServerCertificate=yes;";
+    case DriverKind::SqlServer:
+        // The server encrypts its login as it does every client's that can
+        // take TLS; the driver has no keyword that would skip the check
+        // Encrypt=yes brings, so it is given neither.
+        return u"";
+    }
+    return u"";
+}
+
 } // namespace
 
 std::u16string toOdbcConnectionString(const std::u16string& oledbText, const OdbcDriver& driver)
@@ -271,22 +303,18 @@ std::u16string toOdbcConnectionString(const std::u16string& oledbText, const Odb
     // 1.4 would misread what follows a braced value it does not understand.
     // Every pair ends in ';', so that a braced value is always closed by "};".
     std::u16string out = u"Driver=" + connstr::odbcValue(driver.driver, style) + u";";
-    out += u"Server=" + connstr::odbcValue(host, style) + u";";
-    if (!port.empty())
-        out += u"Port=" + port + u";";
+    if (driver.kind == DriverKind::FreeTds) {
+        out += u"Server=" + connstr::odbcValue(host, style) + u";";
+        if (!port.empty())
+            out += u"Port=" + port + u";";
+    } else {
+        // Microsoft's drivers read "host,port" as sqloledb does.
+        out += u"Server=" + connstr::odbcValue(port.empty() ? host : host + u"," + port, style) + u";";
+    }
     out += u"Database=" + connstr::odbcValue(database, style) + u";";
     out += u"UID=" + connstr::odbcValue(uid, style) + u";";
     out += u"PWD=" + connstr::odbcValue(pwd, style) + u";";
-    // Every generation from 2000 to 2022 takes a 7.1 login, 2000 nothing
-    // later; fixing it spares the 7.4 attempt of "auto". UTF-8 as the driver's
-    // client character set lets any Unicode through the wide API.
-    out += u"TDS_Version=7.1;ClientCharset=UTF-8;";
-    // The sa password must not cross the network in clear where the server can
-    // encrypt (every one from 2005 on): asked for here rather than left to a
-    // driver default the tool does not control. "request", not "require": a
-    // 2000 server without a certificate still gets its login as before.
-    // Certificates are not checked, for the tool has nowhere to name a CA.
-    out += u"Encryption=request;";
+    out += securityKeywords(driver.kind);
     return out;
 }
 

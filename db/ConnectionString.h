@@ -1,6 +1,6 @@
 // The OLE DB style connection text the tool composes ("provider=sqloledb;
 // Server=...") and its translation into an ODBC connection string for the
-// FreeTDS driver.
+// driver that stands in for the provider.
 #pragma once
 
 #include <string>
@@ -45,14 +45,24 @@ std::u16string odbcValue(const std::u16string& value, BraceStyle style = BraceSt
 std::u16string connectionText(const std::u16string& server, const std::u16string& database,
                               const std::u16string& uid, const std::u16string& pwd);
 
+// Which family a driver belongs to, for the keywords it understands.
+enum class DriverKind {
+    FreeTds,       // FreeTDS, on Linux and wherever it is registered
+    MsOdbc,        // "ODBC Driver NN for SQL Server"
+    NativeClient,  // "SQL Server Native Client 11.0"
+    SqlServer,     // "SQL Server", the driver every Windows has (SQLSRV32.DLL)
+};
+
 // The ODBC driver that stands in for the sqloledb provider.
 struct OdbcDriver {
     std::u16string driver;  // Driver= value: a registered driver name or a library path
     BraceStyle braces = BraceStyle::Doubled;
+    DriverKind kind = DriverKind::FreeTds;
 };
 
-// Translates the OLE DB style text into an ODBC connection string for
-// FreeTDS. Throws EDatabaseError for an unknown provider or keyword.
+// Translates the OLE DB style text into an ODBC connection string for the
+// driver, in the keywords of its kind. Throws EDatabaseError for an unknown
+// provider or keyword.
 std::u16string toOdbcConnectionString(const std::u16string& oledbText, const OdbcDriver& driver);
 
 } // namespace db

@@ -96,7 +96,7 @@ void ConnectionCore::open()
 
     // The text is checked before anything goes to the network.
     const std::u16string odbcText =
-        toOdbcConnectionString(connectionString, driver ? *driver : findFreeTdsDriver(env.get()));
+        toOdbcConnectionString(connectionString, driver ? *driver : findDriver(env.get()));
 
     OdbcHandle dbc = allocate(SQL_HANDLE_DBC, &env);
     const auto seconds = [](int value) {

@@ -21,7 +21,7 @@ public:
     int tranCount = 0;
     // As the login acknowledgement gave it; 2000 until known.
     ServerVersion serverVersion;
-    // The driver to use; when empty, the one findFreeTdsDriver() names.
+    // The driver to use; when empty, the one findDriver() names.
     std::optional<OdbcDriver> driver;
 
     ~ConnectionCore() { close(); }

@@ -68,6 +68,44 @@ BraceStyle braceStyleOf(const std::string& libraryPath)
     return libraryPath.empty() ? BraceStyle::Doubled : braceStyleOfLibrary(libraryPath);
 }
 
+// Registered as "FreeTDS", or under any name with FreeTDS's library.
+bool isFreeTds(const RegisteredDriver& driver)
+{
+    return SameText(driver.name, u"FreeTDS") || foldedCase(driver.library).find(u"tdsodbc") != std::u16string::npos;
+}
+
+OdbcDriver freeTds(const RegisteredDriver& driver)
+{
+    // A bare library name ("libtdsodbc.so", as Debian registers it) is for
+    // the driver manager to find; the version is read from where the
+    // distribution puts that file.
+    const std::u16string& library = driver.library;
+    const std::string path = isAbsolute(library)
+                                 ? toUtf8(library)
+                                 : findDriverLibrary(library.empty() ? FreeTdsLibrary : toUtf8(library));
+    return OdbcDriver{driver.name, braceStyleOf(path)};
+}
+
+constexpr std::u16string_view NativeClient = u"SQL Server Native Client 11.0";
+constexpr std::u16string_view SqlServer = u"SQL Server";
+
+// NN of "ODBC Driver NN for SQL Server", or 0 for any other name.
+int msOdbcVersion(std::u16string_view name)
+{
+    constexpr std::u16string_view prefix = u"ODBC Driver ", suffix = u" for SQL Server";
+    if (name.size() <= prefix.size() + suffix.size() || !SameText(name.substr(0, prefix.size()), prefix) ||
+        !SameText(name.substr(name.size() - suffix.size()), suffix))
+        return 0;
+    const std::u16string_view digits = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    int version = 0;
+    for (const char16_t c : digits) {
+        if (c < u'0' || c > u'9' || version > 9999)
+            return 0;
+        version = version * 10 + (c - u'0');
+    }
+    return version;
+}
+
 } // namespace
 
 std::string findDriverLibrary(std::string_view fileName)
@@ -81,8 +119,9 @@ std::string findDriverLibrary(std::string_view fileName)
     return {};
 }
 
-OdbcDriver findFreeTdsDriver(SQLHENV env)
+std::vector<RegisteredDriver> registeredDrivers(SQLHENV env)
 {
+    std::vector<RegisteredDriver> drivers;
     std::vector<SQLWCHAR> name(512);
     std::vector<SQLWCHAR> attributes(4096);
     SQLUSMALLINT direction = SQL_FETCH_FIRST;
@@ -96,11 +135,11 @@ OdbcDriver findFreeTdsDriver(SQLHENV env)
         // more registered drivers.
         if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO)
             break;
-        const std::u16string driverName = fromSqlWChar(
+        RegisteredDriver driver;
+        driver.name = fromSqlWChar(
             name.data(), std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)),
                                                name.size() - 1));
         // Attributes: "key=value\0key=value\0\0".
-        std::u16string library;
         std::size_t i = 0;
         while (i < attributes.size() && attributes[i] != 0) {
             std::size_t j = i;
@@ -108,24 +147,61 @@ OdbcDriver findFreeTdsDriver(SQLHENV env)
                 ++j;
             const std::u16string pair = fromSqlWChar(attributes.data() + i, j - i);
             if (sameAscii(std::u16string_view(pair).substr(0, 7), u"driver="))
-                library = pair.substr(7);
+                driver.library = pair.substr(7);
             i = j + 1;
         }
-        const bool isFreeTds = SameText(driverName, u"FreeTDS") ||
-                               foldedCase(library).find(u"tdsodbc") != std::u16string::npos;
-        if (isFreeTds) {
-            // A bare library name ("libtdsodbc.so", as Debian registers it) is
-            // for the driver manager to find; the version is read from where
-            // the distribution puts that file.
-            const std::string path = isAbsolute(library) ? toUtf8(library)
-                                                         : findDriverLibrary(library.empty() ? FreeTdsLibrary
-                                                                                             : toUtf8(library));
-            return OdbcDriver{driverName, braceStyleOf(path)};
-        }
+        drivers.push_back(std::move(driver));
+    }
+    return drivers;
+}
+
+OdbcDriver findFreeTdsDriver(SQLHENV env)
+{
+    for (const RegisteredDriver& registered : registeredDrivers(env)) {
+        if (isFreeTds(registered))
+            return freeTds(registered);
     }
     if (const std::string path = findDriverLibrary(FreeTdsLibrary); !path.empty())
         return OdbcDriver{fromUtf8(path), braceStyleOf(path)};
     return OdbcDriver{u"FreeTDS", BraceStyle::Doubled};
+}
+
+OdbcDriver chooseWindowsDriver(const std::vector<RegisteredDriver>& drivers)
+{
+    const RegisteredDriver* newest = nullptr;
+    int newestVersion = 0;
+    bool nativeClient = false, sqlServer = false;
+    const RegisteredDriver* freeTdsDriver = nullptr;
+    for (const RegisteredDriver& d : drivers) {
+        if (const int version = msOdbcVersion(d.name); version > 0) {
+            if (version > newestVersion) {
+                newest = &d;
+                newestVersion = version;
+            }
+        } else if (SameText(d.name, NativeClient)) {
+            nativeClient = true;
+        } else if (SameText(d.name, SqlServer)) {
+            sqlServer = true;
+        } else if (!freeTdsDriver && isFreeTds(d)) {
+            freeTdsDriver = &d;
+        }
+    }
+    if (newest)
+        return OdbcDriver{newest->name, BraceStyle::Doubled, DriverKind::MsOdbc};
+    if (nativeClient)
+        return OdbcDriver{std::u16string(NativeClient), BraceStyle::Doubled, DriverKind::NativeClient};
+    if (!sqlServer && freeTdsDriver)
+        return freeTds(*freeTdsDriver);
+    return OdbcDriver{std::u16string(SqlServer), BraceStyle::Doubled, DriverKind::SqlServer};
+}
+
+OdbcDriver findDriver(SQLHENV env)
+{
+#ifdef _WIN32
+    return chooseWindowsDriver(registeredDrivers(env));
+#else
+    return findFreeTdsDriver(env);
+#endif
 }
 
 } // namespace db::detail

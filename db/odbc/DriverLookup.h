@@ -1,5 +1,6 @@
 // Which ODBC driver stands in for sqloledb on this machine, found at run time
-// as an installed program finds it. Not for use outside db/.
+// as an installed program finds it: FreeTDS on Linux, the best SQL Server
+// driver Windows has there. Not for use outside db/.
 #pragma once
 
 #include "db/ConnectionString.h"
@@ -7,8 +8,27 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace db::detail {
+
+// A driver as the driver manager lists it.
+struct RegisteredDriver {
+    std::u16string name;     // e.g. "ODBC Driver 18 for SQL Server"
+    std::u16string library;  // its Driver= attribute, when listed
+};
+
+// The drivers the driver manager knows, in its order (SQLDriversW).
+std::vector<RegisteredDriver> registeredDrivers(SQLHENV env);
+
+// The driver the tool uses on this machine: on Windows chooseWindowsDriver()
+// over the registered ones, elsewhere findFreeTdsDriver().
+OdbcDriver findDriver(SQLHENV env);
+
+// Windows: the newest "ODBC Driver NN for SQL Server", else "SQL Server
+// Native Client 11.0", else "SQL Server", else a registered FreeTDS; with
+// none of them "SQL Server", which every Windows has.
+OdbcDriver chooseWindowsDriver(const std::vector<RegisteredDriver>& drivers);
 
 // The driver registered with the driver manager as "FreeTDS" (or any whose
 // library is tdsodbc), as Debian's tdsodbc registers it; failing that, the

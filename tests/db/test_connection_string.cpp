@@ -139,6 +139,39 @@ TEST(OdbcString, MapsTheOleDbText)
               "TDS_Version=7.1;ClientCharset=UTF-8;Encryption=request;");
 }
 
+// Windows' own drivers get Microsoft's keywords for the same promise: the
+// login encrypted where the server can, no certificate check, "host,port".
+TEST(OdbcString, SpeaksEachDriversKeywords)
+{
+    using db::DriverKind;
+    const struct {
+        OdbcDriver driver;
+        std::u16string server;
+        std::string odbc;
+    } cases[] = {
+        {{u"ODBC Driver 18 for SQL Server", BraceStyle::Doubled, DriverKind::MsOdbc}, u"srv",
+         "Driver=ODBC Driver 18 for SQL Server;Server=srv,1433;Database=master;UID=sa;PWD={p}};w};"
+         "Encrypt=no;TrustServerCertificate=yes;"},
+        {{u"ODBC Driver 17 for SQL Server", BraceStyle::Doubled, DriverKind::MsOdbc}, u"box\\INST",
+         "Driver=ODBC Driver 17 for SQL Server;Server=box\\INST;Database=master;UID=sa;PWD={p}};w};"
+         "Encrypt=no;TrustServerCertificate=yes;"},
+        {{u"SQL Server Native Client 11.0", BraceStyle::Doubled, DriverKind::NativeClient}, u"10.1.2.3,1533",
+         "Driver=SQL Server Native Client 11.0;Server=10.1.2.3,1533;Database=master;UID=sa;PWD={p}};w};"
+         "Encrypt=no;TrustServerCertificate=yes;"},
+        {{u"SQL Server", BraceStyle::Doubled, DriverKind::SqlServer}, u"(local)",
+         "Driver=SQL Server;Server=127.0.0.1,1433;Database=master;UID=sa;PWD={p}};w};"},
+        {{u"FreeTDS", BraceStyle::Doubled, DriverKind::FreeTds}, u"box\\INST,2000",
+         "Driver=FreeTDS;Server=box;Port=2000;Database=master;UID=sa;PWD={p}};w};"
+         "TDS_Version=7.1;ClientCharset=UTF-8;Encryption=request;"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(u8(c.driver.driver));
+        // A password that needs braces shows each driver's brace rule too.
+        EXPECT_EQ(u8(db::toOdbcConnectionString(db::connectionText(c.server, u"master", u"sa", u"p};w"), c.driver)),
+                  c.odbc);
+    }
+}
+
 TEST(OdbcString, RejectsUnknownProvidersAndKeywords)
 {
     const OdbcDriver freetds{u"FreeTDS", BraceStyle::Doubled};

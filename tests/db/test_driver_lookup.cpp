@@ -46,3 +46,40 @@ TEST(DriverLookup, WithoutARegistrationTheInstalledLibraryIsFound)
     conn.Open();
     EXPECT_TRUE(conn.Connected());
 }
+
+// Windows: the newest Microsoft driver, then Native Client, then the driver
+// every Windows has, then FreeTDS; the names as SQLDriversW lists them.
+TEST(DriverLookup, WindowsChoosesTheBestSqlServerDriverRegistered)
+{
+    using db::DriverKind;
+    using Drivers = std::vector<db::detail::RegisteredDriver>;
+    const db::detail::RegisteredDriver sqlServer{u"SQL Server", u"SQLSRV32.dll"},
+        nativeClient{u"SQL Server Native Client 11.0", u"sqlncli11.dll"},
+        odbc11{u"ODBC Driver 11 for SQL Server", u"msodbcsql11.dll"},
+        odbc17{u"ODBC Driver 17 for SQL Server", u"msodbcsql17.dll"},
+        odbc18{u"odbc driver 18 for sql server", u"msodbcsql18.dll"},
+        freeTds{u"FreeTDS", u"C:\\FreeTDS\\bin\\tdsodbc.dll"},
+        freeTdsByLibrary{u"TDS", u"C:\\FreeTDS\\bin\\tdsodbc.dll"};
+    const struct {
+        Drivers registered;
+        std::string name;
+        DriverKind kind;
+    } cases[] = {
+        {{sqlServer, odbc17, freeTds, odbc18, odbc11, nativeClient}, "odbc driver 18 for sql server", DriverKind::MsOdbc},
+        {{odbc11, sqlServer}, "ODBC Driver 11 for SQL Server", DriverKind::MsOdbc},
+        {{freeTds, sqlServer, nativeClient}, "SQL Server Native Client 11.0", DriverKind::NativeClient},
+        {{freeTds, sqlServer}, "SQL Server", DriverKind::SqlServer},
+        {{freeTdsByLibrary, {u"Oracle in XE", u"SQORA32.DLL"}}, "TDS", DriverKind::FreeTds},
+        // Not one of them: a driver name that only looks like one is not taken.
+        {{{u"ODBC Driver X for SQL Server", u"x.dll"}, {u"SQL Server Native Client 10.0", u"sqlncli10.dll"}},
+         "SQL Server",
+         DriverKind::SqlServer},
+        {{}, "SQL Server", DriverKind::SqlServer},
+    };
+    for (const auto& c : cases) {
+        const db::OdbcDriver chosen = db::detail::chooseWindowsDriver(c.registered);
+        EXPECT_EQ(u8(chosen.driver), c.name);
+        EXPECT_EQ(chosen.kind, c.kind) << c.name;
+        EXPECT_EQ(chosen.braces, db::BraceStyle::Doubled) << c.name;
+    }
+}
