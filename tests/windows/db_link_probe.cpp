@@ -1,8 +1,9 @@
-// Built by the Windows cross build of db/ only (SQLLOGCLEAN_DB_ONLY): proof
-// that the data layer compiles and links for Windows. Run there, it prints
-// where discovery would ask and the ODBC text the tool's connection text
-// becomes; with "--connect TEXT" it also opens that connection text and lists
-// the databases, which needs a server.
+// A Windows program over the whole data layer: proof that it compiles and
+// links for Windows, and, run (under Wine by scripts/test-windows), that its
+// Windows paths work. It prints where discovery would ask, the ODBC driver
+// it chooses among those registered and the ODBC text the tool's connection
+// text becomes for it; with "--connect TEXT" it also opens that connection
+// text through that driver and lists the databases, which needs a server.
 #include "db/AdoConnection.h"
 #include "db/AdoDataSet.h"
 #include "db/ConnectionString.h"
@@ -10,6 +11,8 @@
 #include "db/SqlText.h"
 #include "db/Text.h"
 #include "db/discovery/ServerBrowser.h"
+#include "db/odbc/DriverLookup.h"
+#include "db/odbc/Check.h"
 
 #include <cstdio>
 #include <cstring>
@@ -20,11 +23,14 @@ int main(int argc, char** argv)
     try {
         for (const db::BrowseRequest& request : db::ServerBrowser::network().plan())
             std::printf("discovery: 0x%02X to %s\n", request.type, db::net::toString(request.to).c_str());
+        const db::detail::OdbcHandle env = db::detail::allocate(SQL_HANDLE_ENV, nullptr);
+        SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(static_cast<SQLLEN>(SQL_OV_ODBC3)), 0);
+        const db::OdbcDriver driver = db::detail::findDriver(env.get());
+        static const char* const kinds[] = {"FreeTDS", "ODBC Driver", "Native Client", "SQL Server"};
+        std::printf("driver: %s (%s)\n", db::toUtf8(driver.driver).c_str(), kinds[static_cast<int>(driver.kind)]);
         const std::u16string text = db::connectionText(u"HOST\\INSTANCE", u"master", u"sa", u"p;w}d");
         std::printf("connection text: %s\n", db::toUtf8(text).c_str());
-        std::printf("ODBC: %s\n",
-                    db::toUtf8(db::toOdbcConnectionString(text, db::OdbcDriver{u"SQL Server", db::BraceStyle::Doubled}))
-                        .c_str());
+        std::printf("ODBC: %s\n", db::toUtf8(db::toOdbcConnectionString(text, driver)).c_str());
 
         if (argc == 3 && std::strcmp(argv[1], "--connect") == 0) {
             db::TADOConnection connection;
