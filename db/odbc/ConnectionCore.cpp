@@ -30,6 +30,36 @@ bool isMissingDriver(const std::vector<Diagnostic>& records)
     throw EDatabaseError(std::u16string(MissingComponentsMessage), sqlState);
 }
 
+// One login with this ODBC text: the connected handle, or the failure and
+// every record the driver left.
+struct Login {
+    OdbcHandle dbc;
+    std::optional<Diagnostic> failure;
+    std::vector<Diagnostic> records;
+};
+
+Login logIn(const OdbcHandle& env, const std::u16string& odbcText, int timeout)
+{
+    Login login;
+    login.dbc = allocate(SQL_HANDLE_DBC, &env);
+    const SQLHDBC dbc = login.dbc.get();
+    const auto seconds = reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(timeout, 0)));
+    check(SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, seconds, SQL_IS_UINTEGER), login.dbc);
+    check(SQLSetConnectAttrW(dbc, SQL_ATTR_CONNECTION_TIMEOUT, seconds, SQL_IS_UINTEGER), login.dbc);
+    // Autocommit stays on: transactions are the server's implicit ones (see TADOConnection).
+    check(SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), SQL_IS_UINTEGER),
+          login.dbc);
+
+    std::vector<SQLWCHAR> text = toSqlWChar(odbcText);
+    SQLSMALLINT outLength = 0;
+    const SQLRETURN rc =
+        SQLDriverConnectW(dbc, nullptr, text.data(), SQL_NTS, nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT);
+    login.failure = failureOf(rc, SQL_HANDLE_DBC, dbc, "08001");
+    if (login.failure)
+        login.records = readDiagnostics(SQL_HANDLE_DBC, dbc);
+    return login;
+}
+
 } // namespace
 
 // A question, not an order: a driver that cannot answer has said nothing.
@@ -94,36 +124,20 @@ void ConnectionCore::open()
         throwMissingComponents(e.SqlState());
     }
 
+    const OdbcDriver chosen = driver ? *driver : findDriver(env.get());
     // The text is checked before anything goes to the network.
-    const std::u16string odbcText =
-        toOdbcConnectionString(connectionString, driver ? *driver : findDriver(env.get()));
-
-    OdbcHandle dbc = allocate(SQL_HANDLE_DBC, &env);
-    const auto seconds = [](int value) {
-        return reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(value, 0)));
-    };
-    detail::check(SQLSetConnectAttrW(dbc.get(), SQL_ATTR_LOGIN_TIMEOUT, seconds(connectionTimeout), SQL_IS_UINTEGER),
-                  dbc);
-    detail::check(
-        SQLSetConnectAttrW(dbc.get(), SQL_ATTR_CONNECTION_TIMEOUT, seconds(connectionTimeout), SQL_IS_UINTEGER),
-        dbc);
-    // Autocommit stays on: transactions are the server's implicit ones (see TADOConnection).
-    detail::check(SQLSetConnectAttrW(dbc.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON),
-                                     SQL_IS_UINTEGER),
-                  dbc);
-
-    std::vector<SQLWCHAR> text = toSqlWChar(odbcText);
-    SQLSMALLINT outLength = 0;
-    const SQLRETURN rc = SQLDriverConnectW(dbc.get(), nullptr, text.data(), SQL_NTS, nullptr, 0, &outLength,
-                                           SQL_DRIVER_NOPROMPT);
-    if (const auto failure = failureOf(rc, SQL_HANDLE_DBC, dbc.get(), "08001")) {
-        const std::vector<Diagnostic> records = readDiagnostics(SQL_HANDLE_DBC, dbc.get());
-        if (isMissingDriver(records))
-            throwMissingComponents(records.empty() ? std::string() : records.front().sqlState);
-        throw errorFrom(*failure);
+    Login login = logIn(env, toOdbcConnectionString(connectionString, chosen), connectionTimeout);
+    if (login.failure) {
+        if (const auto older = driverForOlderServer(chosen, login.records))
+            login = logIn(env, toOdbcConnectionString(connectionString, *older), connectionTimeout);
+    }
+    if (login.failure) {
+        if (isMissingDriver(login.records))
+            throwMissingComponents(login.records.empty() ? std::string() : login.records.front().sqlState);
+        throw errorFrom(*login.failure);
     }
     env_ = std::move(env);
-    dbc_ = std::move(dbc);
+    dbc_ = std::move(login.dbc);
     connected_ = true;
     dead_ = false;
     deathCause_.reset();

@@ -195,6 +195,18 @@ OdbcDriver chooseWindowsDriver(const std::vector<RegisteredDriver>& drivers)
     return OdbcDriver{std::u16string(SqlServer), BraceStyle::Doubled, DriverKind::SqlServer};
 }
 
+std::optional<OdbcDriver> driverForOlderServer(const OdbcDriver& refused, const std::vector<Diagnostic>& records)
+{
+    if (refused.kind != DriverKind::MsOdbc && refused.kind != DriverKind::NativeClient)
+        return std::nullopt;
+    for (const Diagnostic& d : records) {
+        if (foldedCase(d.text).find(foldedCase(u"does not support connections to SQL Server 2000")) !=
+            std::u16string::npos)
+            return OdbcDriver{std::u16string(SqlServer), BraceStyle::Doubled, DriverKind::SqlServer};
+    }
+    return std::nullopt;
+}
+
 OdbcDriver findDriver(SQLHENV env)
 {
 #ifdef _WIN32

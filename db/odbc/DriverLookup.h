@@ -4,8 +4,10 @@
 #pragma once
 
 #include "db/ConnectionString.h"
+#include "db/odbc/Diagnostics.h"
 #include "db/odbc/OdbcApi.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +31,12 @@ OdbcDriver findDriver(SQLHENV env);
 // Native Client 11.0", else "SQL Server", else a registered FreeTDS; with
 // none of them "SQL Server", which every Windows has.
 OdbcDriver chooseWindowsDriver(const std::vector<RegisteredDriver>& drivers);
+
+// Microsoft's drivers from Native Client 11.0 on refuse SQL Server 2000
+// ("... does not support connections to SQL Server 2000 or earlier
+// versions"), which the driver every Windows has still reaches: that driver,
+// after such a refusal by one of them; nothing otherwise.
+std::optional<OdbcDriver> driverForOlderServer(const OdbcDriver& refused, const std::vector<Diagnostic>& records);
 
 // The driver registered with the driver manager as "FreeTDS" (or any whose
 // library is tdsodbc), as Debian's tdsodbc registers it; failing that, the

@@ -83,3 +83,31 @@ TEST(DriverLookup, WindowsChoosesTheBestSqlServerDriverRegistered)
         EXPECT_EQ(chosen.braces, db::BraceStyle::Doubled) << c.name;
     }
 }
+
+// Microsoft's newer drivers refuse SQL Server 2000 in so many words; then,
+// and only then, the driver every Windows has is tried.
+TEST(DriverLookup, AfterARefusalOfSqlServer2000TheLegacyDriverIsTried)
+{
+    using db::DriverKind;
+    using db::detail::Diagnostic;
+    const db::OdbcDriver odbc17{u"ODBC Driver 17 for SQL Server", db::BraceStyle::Doubled, DriverKind::MsOdbc},
+        nativeClient{u"SQL Server Native Client 11.0", db::BraceStyle::Doubled, DriverKind::NativeClient},
+        legacy{u"SQL Server", db::BraceStyle::Doubled, DriverKind::SqlServer},
+        freeTds{u"FreeTDS", db::BraceStyle::Doubled, DriverKind::FreeTds};
+    const Diagnostic refusal{"08001", 0,
+                             u"[Microsoft][ODBC Driver 17 for SQL Server]ODBC Driver 17 for SQL Server does not "
+                             u"support connections to SQL Server 2000 or earlier versions."};
+    const Diagnostic unreachable{"08001", 0, u"[Microsoft][ODBC Driver 17 for SQL Server]Client unable to establish connection"};
+    const Diagnostic badLogin{"28000", 18456, u"Login failed for user 'sa'."};
+
+    for (const db::OdbcDriver& refused : {odbc17, nativeClient}) {
+        const auto next = db::detail::driverForOlderServer(refused, {unreachable, refusal});
+        ASSERT_TRUE(next.has_value()) << u8(refused.driver);
+        EXPECT_EQ(u8(next->driver), "SQL Server");
+        EXPECT_EQ(next->kind, DriverKind::SqlServer);
+    }
+    EXPECT_FALSE(db::detail::driverForOlderServer(odbc17, {unreachable}));
+    EXPECT_FALSE(db::detail::driverForOlderServer(odbc17, {badLogin}));
+    EXPECT_FALSE(db::detail::driverForOlderServer(legacy, {refusal}));
+    EXPECT_FALSE(db::detail::driverForOlderServer(freeTds, {refusal}));
+}
