@@ -16,6 +16,14 @@ namespace {
 
 using db::BraceStyle;
 
+// FreeTDS in both brace styles, and Windows' drivers with their own keywords.
+const db::OdbcDriver Drivers[] = {
+    {u"FreeTDS", BraceStyle::Doubled, db::DriverKind::FreeTds},
+    {u"FreeTDS", BraceStyle::FreeTds13, db::DriverKind::FreeTds},
+    {u"ODBC Driver 18 for SQL Server", BraceStyle::Doubled, db::DriverKind::MsOdbc},
+    {u"SQL Server", BraceStyle::Doubled, db::DriverKind::SqlServer},
+};
+
 // An ODBC connection string read as the driver reads it; nothing when it
 // would not read it at all. Independent of the code under test on purpose.
 std::optional<std::map<std::u16string, std::u16string>> readOdbc(const std::u16string& s, BraceStyle style)
@@ -80,10 +88,10 @@ void fromText(const std::u16string& text)
         return;
     }
     checkRoundTrip(pairs);
-    for (const BraceStyle style : {BraceStyle::Doubled, BraceStyle::FreeTds13}) {
+    for (const db::OdbcDriver& driver : Drivers) {
         try {
-            const std::u16string odbc = db::toOdbcConnectionString(text, {u"FreeTDS", style});
-            FUZZ_CHECK(readOdbc(odbc, style).has_value());
+            const std::u16string odbc = db::toOdbcConnectionString(text, driver);
+            FUZZ_CHECK(readOdbc(odbc, driver.braces).has_value());
         } catch (const db::EDatabaseError&) {
         }
     }
@@ -104,21 +112,21 @@ void fromValues(const std::u16string& input)
         {u"provider", u"sqloledb"}, {u"Server", server}, {u"DataBase", database}, {u"Uid", uid}, {u"Pwd", pwd}};
     FUZZ_CHECK(db::connstr::parse(text) == expected);
 
-    for (const BraceStyle style : {BraceStyle::Doubled, BraceStyle::FreeTds13}) {
+    for (const db::OdbcDriver& driver : Drivers) {
         std::u16string odbc;
         try {
-            odbc = db::toOdbcConnectionString(text, {u"FreeTDS", style});
+            odbc = db::toOdbcConnectionString(text, driver);
         } catch (const db::EDatabaseError&) {
             // Only a value the old driver cannot be given at all may be refused.
-            FUZZ_CHECK(style == BraceStyle::FreeTds13);
+            FUZZ_CHECK(driver.braces == BraceStyle::FreeTds13);
             continue;
         }
-        const auto read = readOdbc(odbc, style);
+        const auto read = readOdbc(odbc, driver.braces);
         FUZZ_CHECK(read.has_value());
         FUZZ_CHECK(read->at(u"Database") == database);
         FUZZ_CHECK(read->at(u"UID") == uid);
         FUZZ_CHECK(read->at(u"PWD") == pwd);
-        FUZZ_CHECK(read->at(u"Driver") == u"FreeTDS");
+        FUZZ_CHECK(read->at(u"Driver") == driver.driver);
     }
 }
 
