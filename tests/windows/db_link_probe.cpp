@@ -2,8 +2,9 @@
 // links for Windows, and, run (under Wine by scripts/test-windows), that its
 // Windows paths work. It prints where discovery would ask, the ODBC driver
 // it chooses among those registered and the ODBC text the tool's connection
-// text becomes for it; with "--connect TEXT" it also opens that connection
-// text through that driver and lists the databases, which needs a server.
+// text becomes for it; with "--browse" it also lists the servers the network
+// announces, with "--connect TEXT" it opens that connection text through that
+// driver and lists the databases.
 #include "db/AdoConnection.h"
 #include "db/AdoDataSet.h"
 #include "db/ConnectionString.h"
@@ -32,6 +33,10 @@ int main(int argc, char** argv)
         std::printf("connection text: %s\n", db::toUtf8(text).c_str());
         std::printf("ODBC: %s\n", db::toUtf8(db::toOdbcConnectionString(text, driver)).c_str());
 
+        if (argc == 2 && std::strcmp(argv[1], "--browse") == 0) {
+            for (const std::u16string& name : db::ServerBrowser::network().browse().names())
+                std::printf("server: %s\n", db::toUtf8(name).c_str());
+        }
         if (argc == 3 && std::strcmp(argv[1], "--connect") == 0) {
             db::TADOConnection connection;
             connection.SetConnectionString(db::fromUtf8(argv[2]));
