@@ -15,8 +15,11 @@ packages=(
     xvfb xauth x11-apps x11-utils imagemagick
     # the Debian package: building it, checking it, driving the installed program
     dpkg-dev file lintian desktop-file-utils appstream xdotool python3
-    # the Windows check of db/: MinGW-w64 with the Windows ODBC and Winsock headers
-    g++-mingw-w64-x86-64
+    # the Windows program: MinGW-w64 with the Windows ODBC and Winsock headers;
+    # Qt's source comes with apt-get source (dpkg-dev); the program runs under
+    # Wine, its 提示 box read back through the clipboard (xclip), in a Chinese
+    # font without embedded bitmaps; the release is a zip file
+    g++-mingw-w64-x86-64 wine wine64 xclip fonts-wqy-microhei zip
     # the fuzzers: clang, libFuzzer and the sanitizers' runtimes, the symbolizer
     clang-14 libclang-rt-14-dev llvm-14
 )
@@ -41,6 +44,16 @@ build() {
     local dir=$1; shift
     cmake -S "$root" -B "$dir" -G Ninja "$@"
     cmake --build "$dir" -j "$jobs"
+}
+
+# Cross-builds the Windows program (sqllogclean.exe and the Windows test
+# programs) into build/windows against the static Qt that
+# scripts/build-qt-windows builds once and keeps.
+build_windows() {
+    local qt
+    qt=$("$root/scripts/build-qt-windows") || return 1
+    build "$root/build/windows" -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
+        -DQT_CHAINLOAD_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release -DSQLLOGCLEAN_WERROR=ON
 }
 
 # Runs a command in a private network namespace with only loopback up, so
