@@ -128,7 +128,7 @@ bool Session::handshake()
     return login(request);
 }
 
-// The TLS handshake, carried in PRELOGIN packets until it is done.
+// The TLS handshake, carried in PRELOGIN packets both ways until it is done.
 bool Session::startTls(const TlsCredentials& certificate)
 {
     auto channel = std::make_unique<TlsChannel>(certificate, wire_.connection());
@@ -137,7 +137,7 @@ bool Session::startTls(const TlsCredentials& certificate)
         if (wire_.readRequest(flight) != tds::ReadStatus::Ok || flight.type != tds::packet::Prelogin)
             return false;
         const auto answer = channel->handshake(flight.payload);
-        if (!answer || (!answer->empty() && !wire_.send(*answer, true)))
+        if (!answer || (!answer->empty() && !wire_.sendHandshake(*answer)))
             return false;
     }
     wire_.startTls(std::move(channel));
