@@ -54,6 +54,10 @@ Options:
                         and 2000 cannot encrypt
   --force-encryption    answer PRELOGIN with ENCRYPT_REQ: the whole session
                         in TLS
+  --tls 1.0|1.2         the TLS version the server speaks: 1.0 as a build
+                        without the TLS 1.2 update (2000 to 2014), 1.2 as one
+                        with it (2008 on); default: what the reported build
+                        speaks (1.0 for 2000 to 2008 R2, 1.2 from 2012)
   --help                show this text
 
 Fault options may be repeated. REGEX is a regular expression searched,
@@ -71,6 +75,7 @@ struct Options {
     std::u16string instance = u"MSSQLSERVER";
     std::string catalogFile;
     std::optional<sandbox::Generation> generation;
+    std::optional<sandbox::TlsProtocol> tls;
     std::string certificateFile, keyFile;
     bool hostNameGiven = false;
     bool refuseLogins = false;
@@ -220,6 +225,11 @@ Options parse(int argc, char** argv)
         } else if (name == "--force-encryption") {
             flag();
             o.server.forceEncryption = true;
+        } else if (name == "--tls") {
+            const std::string v = value();
+            o.tls = sandbox::tlsProtocolNamed(v);
+            if (!o.tls)
+                throw UsageFailure{"--tls must be 1.0 or 1.2, not '" + v + "'"};
         } else if (name == "--refuse-logins") {
             flag();
             o.refuseLogins = true;
@@ -270,6 +280,19 @@ int main(int argc, char** argv)
             options.server.catalog = sandbox::Catalog::fromJsonFile(options.catalogFile);
         if (options.generation)
             options.server.catalog.generation = *options.generation;  // the option wins over the catalog
+        if (options.tls) {
+            const sandbox::Generation g = options.server.catalog.generation;
+            if (!sandbox::tlsProtocolExists(g, *options.tls)) {
+                const std::string name = sandbox::generationInfo(g).name;
+                std::cerr << "sqlsandbox: "
+                          << (*options.tls == sandbox::TlsProtocol::Tls12
+                                  ? "no build of SQL Server " + name + " speaks TLS 1.2"
+                                  : "every build of SQL Server " + name + " speaks TLS 1.2")
+                          << "\n\n" << Usage;
+                return UsageError;
+            }
+            options.server.tls = options.tls;
+        }
 
         const std::string bind = options.server.bindAddress;
         const std::u16string host = options.server.serverName;

@@ -151,12 +151,16 @@ TEST_F(ProgramTest, HelpAndBadOptions)
         EXPECT_EQ(r.exitCode, 2);
         EXPECT_NE(r.err.find("Usage: sqlsandbox"), std::string::npos);
     }
-    // A certificate that cannot be used says which file and why.
+    // A certificate that cannot be used says which file and why; a TLS
+    // version no build of the generation speaks is refused.
     const std::string self = programPath();
     for (const auto& [args, says] : std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{"--certificate", "/nonexistent.pem", "--key", self}, "cannot read the certificate file '/nonexistent.pem'"},
              {{"--certificate", self, "--key", self}, "holds no PEM certificate"},
-             {{"--certificate", self}, "--certificate and --key go together"}}) {
+             {{"--certificate", self}, "--certificate and --key go together"},
+             {{"--tls", "1.1"}, "--tls must be 1.0 or 1.2"},
+             {{"--version", "2005", "--tls", "1.2"}, "no build of SQL Server 2005 speaks TLS 1.2"},
+             {{"--version", "2016", "--tls", "1.0"}, "every build of SQL Server 2016 speaks TLS 1.2"}}) {
         Program p(args);
         const Outcome r = p.wait();
         EXPECT_EQ(r.exitCode, 2);
