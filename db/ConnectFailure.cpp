@@ -11,6 +11,11 @@ namespace db {
 namespace {
 
 constexpr long LoginFailed = 18456;
+// FreeTDS's own numbered messages: no server at that address and port; a
+// connection made but lost before the login, as a TLS handshake the two
+// sides cannot agree on is (FreeTDS gives no other sign of it).
+constexpr long ServerUnavailable = 20009;
+constexpr long ConnectionFailed = 20002;
 
 bool mentions(const std::u16string& text, std::u16string_view word)
 {
@@ -22,18 +27,17 @@ bool isMissingDriver(const ServerMessage& m)
     return m.text == MissingComponentsMessage || m.sqlState.rfind("IM", 0) == 0;
 }
 
-// FreeTDS words a failed handshake with the library's own terms.
 bool isEncryption(const ServerMessage& m)
 {
-    return mentions(m.text, u"TLS") || mentions(m.text, u"SSL") || mentions(m.text, u"handshake") ||
-           mentions(m.text, u"certificate");
+    return m.number == ConnectionFailed || mentions(m.text, u"TLS") || mentions(m.text, u"SSL") ||
+           mentions(m.text, u"handshake");
 }
 
-// No server at that address and port, or none in time: the driver's own
-// numbered messages (FreeTDS 2000x) and the connection time-out.
+// No server at that address and port, or none in time (20003 a time-out,
+// 20013 an unknown host name).
 bool isUnreachable(const ServerMessage& m)
 {
-    return m.sqlState == "HYT01" || m.number == 20009 || m.number == 20003 || m.number == 20013 ||
+    return m.sqlState == "HYT01" || m.number == ServerUnavailable || m.number == 20003 || m.number == 20013 ||
            mentions(m.text, u"unavailable or does not exist") || mentions(m.text, u"Unknown host");
 }
 
@@ -46,10 +50,11 @@ ConnectFailureReason connectFailureOf(const std::vector<ServerMessage>& errors)
         return {ConnectFailure::LoginRefused, it->text};
     if (auto it = find(isMissingDriver); it != errors.end())
         return {ConnectFailure::MissingDriver, it->text};
-    if (auto it = find(isEncryption); it != errors.end())
-        return {ConnectFailure::Encryption, it->text};
+    // Unreachable first: a server that is not there fails the connection too.
     if (auto it = find(isUnreachable); it != errors.end())
         return {ConnectFailure::Unreachable, it->text};
+    if (auto it = find(isEncryption); it != errors.end())
+        return {ConnectFailure::Encryption, it->text};
     // The most telling words otherwise: a numbered message before the
     // driver manager's generic one.
     auto it = find([](const ServerMessage& m) { return m.error && m.number != 0; });

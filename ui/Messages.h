@@ -25,8 +25,8 @@ inline const QString LoginRefused = QStringLiteral("请检查 sa 的密码。");
 inline const QString ServerUnreachable =
     QStringLiteral("请检查服务器名（或地址、端口）是否正确，服务器是否已启动并允许 TCP/IP 连接。");
 inline const QString EncryptionRefused =
-    QStringLiteral("加密握手失败：服务器可能只支持 TLS 1.0（SQL Server 2005，或未安装 TLS 1.2 更新的 2008 至 2014）。"
-                   "请为服务器安装 TLS 1.2 更新。");
+    QStringLiteral("连接在登录之前中断。若服务器是 SQL Server 2005，或未装 TLS 1.2 更新的 2008 至 2014，"
+                   "它只会 TLS 1.0，而本机不再接受 TLS 1.0：请为服务器安装 TLS 1.2 更新（KB3135244）。");
 
 // The size the file reached (%1 in MB), and why not smaller.
 inline const QString LogNowIs = QStringLiteral("日志文件现为 %1 MB。");
