@@ -22,9 +22,13 @@ sandbox::Catalog shrinkCatalog()
 {
     sandbox::Catalog c = guitest::browseCatalog();
     c.databases.push_back(guitest::database(9, u"Lonely", {guitest::file(1, u"Lonely_Data", u"C:\\data\\Lonely.mdf", 640, false)}));
-    // A log whose active part alone is larger than 10 MB.
+    // A log whose active part alone is larger than 10 MB: created at 10 MB,
+    // grown to 32 MB and then to 320 MB, its 4000 active pages in the VLFs
+    // below 32 MB.
     sandbox::Database busy = guitest::database(10, u"Busy", {guitest::file(1, u"Busy_Data", u"C:\\data\\Busy.mdf", 640, false),
                                                             guitest::file(2, u"Busy_Log", u"C:\\data\\Busy.ldf", 40960, true)});
+    busy.files[1].growths = {2816, 36864};
+    busy.files[1].logStart = 10960;
     busy.files[1].activePages = 4000;
     busy.files[1].inactivePages = 30000;
     c.databases.push_back(busy);
