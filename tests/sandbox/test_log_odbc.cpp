@@ -225,6 +225,8 @@ TEST(LogOdbc, AShrinkStopsAtAVlfBoundaryAndSaysWhy)
          "1344", 0},
         {"NearTarget: a target inside the last VLF",
          "use NearTarget DBCC SHRINKFILE (NearTarget_Log, 137) select size from sysfiles where fileid = 2", "17728", 9007},
+        {"LogDB: the target is the whole log's, and its other file holds 10 MB already",
+         "use LogDB CHECKPOINT DBCC SHRINKFILE (LogDB_Log, 10) select size from sysfiles where fileid = 2", "633", 9008},
         {"Archive: a data file keeps its used pages",
          "use Archive DBCC SHRINKFILE (Archive_Data2, 10) select size from sysfiles where fileid = 3", "12800", 0},
     };
