@@ -38,9 +38,12 @@ bool fits(const Column& c, const Value& v)
 {
     switch (c.type) {
     case SqlType::TinyInt: case SqlType::SmallInt: case SqlType::Int: case SqlType::BigInt:
+    case SqlType::Numeric: case SqlType::Bit:
         return std::holds_alternative<std::int64_t>(v);
-    case SqlType::NChar: case SqlType::NVarChar: case SqlType::VarChar: case SqlType::NText:
+    case SqlType::NChar: case SqlType::NVarChar: case SqlType::VarChar: case SqlType::NText: case SqlType::Char:
         return std::holds_alternative<std::u16string>(v);
+    case SqlType::Float:
+        return std::holds_alternative<double>(v);
     case SqlType::Variant:
         return std::holds_alternative<std::int64_t>(v) || std::holds_alternative<std::u16string>(v);
     case SqlType::VarBinary:

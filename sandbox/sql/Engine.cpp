@@ -22,7 +22,7 @@ struct Engine::CompiledFault {
     QRegularExpression pattern;
 };
 
-Engine::Engine(Catalog catalog) : catalog_(std::move(catalog)) {}
+Engine::Engine(Catalog catalog) : catalog_(std::move(catalog)) { catalog_.prepare(); }
 
 std::optional<std::u16string> Engine::loginDatabase(const std::u16string& name) const
 {
@@ -136,6 +136,7 @@ Catalog Engine::catalog() const
 
 void Engine::setCatalog(Catalog catalog)
 {
+    catalog.prepare();
     std::lock_guard lock(mutex_);
     catalog_ = std::move(catalog);
 }

@@ -64,6 +64,7 @@ public:
     void addFault(Fault fault);
     void clearFaults();
 
+    // The engine lays out the catalog's logs when it takes it (Catalog::prepare).
     Catalog catalog() const;                // a snapshot
     void setCatalog(Catalog catalog);
 

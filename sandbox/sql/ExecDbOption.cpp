@@ -147,7 +147,9 @@ void Executor::spDbOption(const std::vector<Literal>& args)
         return;
     }
     if (option->bit != 0) {
-        if (*value)
+        if (*value && option->bit == Database::TruncLogOnChkpt)
+            db->setRecovery(RecoveryModel::Simple);  // which ends the log backup chain
+        else if (*value)
             db->status |= option->bit;
         else
             db->status &= ~option->bit;

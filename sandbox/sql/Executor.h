@@ -1,8 +1,8 @@
 // Runs parsed statements against the catalog for one session, under the
 // engine's lock. One file per statement family: browsing (ExecBrowse.cpp),
 // expressions (Evaluate.cpp, Properties.cpp), sp_dboption (ExecDbOption.cpp),
-// BACKUP/DBCC/CHECKPOINT/ALTER DATABASE (ExecMaintenance.cpp), and control
-// flow and SET (Executor.cpp).
+// BACKUP/DBCC/CHECKPOINT/ALTER DATABASE (ExecMaintenance.cpp), the log's
+// shrink and reports (ExecLog.cpp), and control flow and SET (Executor.cpp).
 #pragma once
 
 #include "sandbox/sql/Catalog.h"
@@ -61,7 +61,7 @@ private:
     void setTranCount(int count, TransactionChange ending = TransactionChange::Committed);
 
     // Browsing.
-    Table resolveTable(const ObjectName& name, bool& caseSensitive);
+    Table resolveTable(const SelectStmt& s, bool& caseSensitive);
     void execute(const SelectStmt& s);
     void selectScalars(const SelectStmt& s);
     std::vector<Output> selectList(const SelectStmt& s, const Table& table, bool caseSensitive);
@@ -88,11 +88,19 @@ private:
 
     // Maintenance.
     void execute(const BackupLogStmt& s);
-    static std::int32_t roundUp(std::int64_t pages, std::int32_t unit);
+    void backupLogToDisk(Database& db);
     void execute(const ShrinkFileStmt& s);
     void execute(const DbccOtherStmt&);
     void execute(const CheckpointStmt&);
     void execute(const AlterDatabaseStmt& s);
+
+    // The log (ExecLog.cpp): a log file's shrink, DBCC LOGINFO, and the
+    // views and tables that report the log and its backups.
+    void shrinkLogFile(Database& db, DbFile& file, const ShrinkFileStmt& s);
+    void shrinkResult(const Database& db, const DbFile& file, std::int32_t minimum, std::int32_t used,
+                      std::int32_t estimated, bool noInfoMessages);
+    void execute(const DbccLogInfoStmt& s);
+    std::optional<Table> logTable(const SelectStmt& s, const Database& db, bool caseSensitive);
 
     // Control flow and settings.
     void execute(const SetStmt& s);

@@ -38,6 +38,9 @@ constexpr Entry Entries[] = {
     {195, 15, u"'%s' is not a recognized built-in function name.", Generation::Sql2005},
     {207, 16, u"Invalid column name '%s'."},
     {208, 16, u"Invalid object name '%s'."},
+    {215, 16, u"Parameters supplied for object '%s' which is not a function. If the parameters are intended as a "
+              u"table hint, a WITH keyword is required."},
+    {216, 16, u"Parameters were not supplied for the function '%s'."},
     {226, 16, u"%s statement not allowed within multi-statement transaction."},
     {245, 16, u"Syntax error converting the %s value '%s' to a column of data type %s."},
     {245, 16, u"Conversion failed when converting the %s value '%s' to data type %s.", Generation::Sql2005},
@@ -65,6 +68,7 @@ constexpr Entry Entries[] = {
     {4060, 11, u"Cannot open database \"%s\" requested by the login. The login failed.", Generation::Sql2005},
     {4208, 16, u"The statement BACKUP LOG is not allowed while the recovery model is SIMPLE. "
                u"Use BACKUP DATABASE or change the recovery model using ALTER DATABASE."},
+    {4214, 16, u"BACKUP LOG cannot be performed because there is no current database backup."},
     {5011, 14, u"User does not have permission to alter database '%s', the database does not exist, or the database "
                u"is not in a state that allows access checks."},
     {5069, 16, u"ALTER DATABASE statement failed."},
@@ -76,9 +80,14 @@ constexpr Entry Entries[] = {
     {8985, 16, u"Could not locate file '%s' in sysfiles."},
     {8985, 16, u"Could not locate file '%s' for database '%s' in sys.database_files. The file either does not exist, "
                u"or was dropped.", Generation::Sql2005},
+    // 9006, 9007 and 9009 as the 2016 tables word them; 2000's are not confirmed.
+    {9006, 10, u"Cannot shrink log file %d (%s) because total number of logical log files cannot be fewer than %d."},
+    {9007, 10, u"Cannot shrink log file %d (%s) because requested size (%dKB) is larger than the start of the last "
+               u"logical log file."},
     {9008, 10, u"Cannot shrink log file %d (%s) because all logical log files are in use."},
     {9008, 10, u"Cannot shrink log file %d (%s) because the logical log file located at the end of the file is in use.",
      Generation::Sql2008},
+    {9009, 10, u"Cannot shrink log file %d (%s) because of minimum log space required."},
     {15010, 16, u"The database '%s' does not exist. Use sp_helpdb to show available databases."},
     {15010, 16, u"The database '%s' does not exist. Supply a valid database name. To see available databases, use "
                 u"sys.databases.", Generation::Sql2005},

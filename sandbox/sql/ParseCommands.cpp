@@ -77,6 +77,10 @@ void Parser::dbccBody(Statement& s)
         s.body = shrinkFileBody();
         return;
     }
+    if (command.is(u"LOGINFO")) {
+        s.body = logInfoBody();
+        return;
+    }
     // Other DBCC commands parse (balanced parentheses, WITH options) and fail when run.
     if (acceptSymbol(u"(")) {
         int depth = 1;
@@ -138,6 +142,25 @@ ShrinkFileStmt Parser::shrinkFileBody()
         }
     }
     expectSymbol(u")");
+    s.noInfoMessages = dbccWith();
+    return s;
+}
+
+DbccLogInfoStmt Parser::logInfoBody()
+{
+    DbccLogInfoStmt s;
+    if (acceptSymbol(u"(")) {
+        const Token& db = peek();
+        if (db.kind == TokenKind::String || db.kind == TokenKind::Number) {
+            s.database = literal();
+        } else {
+            Literal name;
+            name.kind = Literal::Kind::String;
+            name.text = this->name();
+            s.database = name;
+        }
+        expectSymbol(u")");
+    }
     s.noInfoMessages = dbccWith();
     return s;
 }

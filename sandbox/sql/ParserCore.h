@@ -135,6 +135,12 @@ private:
 
     ShrinkFileStmt shrinkFileBody();
 
+    DbccLogInfoStmt logInfoBody();
+
+    std::optional<std::int64_t> topClause();
+
+    std::vector<std::optional<Expr>> functionArgs();
+
     SetStmt setBody();
 
     void skipTranName();

@@ -93,8 +93,11 @@ sandbox::Catalog catalogWithNames()
         const QString n = QString::fromStdU16String(name);
         QJsonArray files;
         files.append(QJsonObject{{"fileid", 1}, {"name", n + "_data"}, {"filename", "C:\\" + n + ".mdf"}, {"usedPages", 10}});
+        // Created at 10 MB and grown: a VLF boundary lies at 10 MB. The log
+        // has wrapped round, its active part at the file's start.
         files.append(QJsonObject{{"fileid", 2}, {"name", n + " log"}, {"filename", "C:\\" + n + ".ldf"},
-                                 {"size", 6400}, {"activePages", 100}, {"inactivePages", 5000}});
+                                 {"created", 1280}, {"growths", QJsonArray{5120}}, {"logStart", 1400},
+                                 {"activePages", 100}, {"inactivePages", 5000}});
         databases.append(QJsonObject{{"name", n}, {"dbid", id++}, {"files", files}});
     }
     const QByteArray json = QJsonDocument(QJsonObject{{"databases", databases}}).toJson();

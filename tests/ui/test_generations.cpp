@@ -191,7 +191,8 @@ private slots:
         QTest::mouseClick(w().BtnOk, Qt::LeftButton);
         QCOMPARE(session->boxes().texts(),
                  QStringList({Failed + "\n\nALTER DATABASE statement failed\n\n"
-                                       "数据库 Shop 现为 SIMPLE 恢复模式，未能恢复为 FULL。请执行：ALTER DATABASE Shop SET RECOVERY FULL"}));
+                                       "数据库 Shop 现为 SIMPLE 恢复模式，未能恢复为 FULL。请执行：ALTER DATABASE Shop SET RECOVERY FULL"
+                                       "\n\n日志备份链已中断：请尽快做一次完整备份，之后的日志备份才能继续。"}));
         QCOMPARE(model(u"Shop"), RecoveryModel::Simple);
     }
 };
