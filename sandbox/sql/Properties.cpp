@@ -26,6 +26,8 @@ Value Executor::serverProperty(const std::u16string& property) const
     if (is(u"ProductMajorVersion")) return modern ? Value{toU16(g.major)} : Value{Null{}};
     if (is(u"ProductMinorVersion")) return modern ? Value{toU16(g.minor)} : Value{Null{}};
     if (is(u"ProductBuild")) return modern ? Value{toU16(g.build)} : Value{Null{}};
+    if (is(u"ProductUpdateLevel")) return g.updateLevel ? text(g.updateLevel) : Value{Null{}};
+    if (is(u"ProductUpdateReference")) return g.updateReference ? text(g.updateReference) : Value{Null{}};
     if (is(u"Collation")) return catalog_.collation;
     if (is(u"ServerName") || is(u"MachineName")) return serverName_;
     if (is(u"IsClustered")) return flag(false);
