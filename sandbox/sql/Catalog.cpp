@@ -144,6 +144,13 @@ constexpr std::pair<LogHold, const char16_t*> HoldNames[] = {
     {LogHold::AvailabilityReplica, u"AVAILABILITY_REPLICA"},
 };
 
+constexpr std::pair<DatabaseState, const char16_t*> StateNames[] = {
+    {DatabaseState::Online, u"ONLINE"},
+    {DatabaseState::Restoring, u"RESTORING"},
+    {DatabaseState::Suspect, u"SUSPECT"},
+    {DatabaseState::Offline, u"OFFLINE"},
+};
+
 } // namespace
 
 namespace {
@@ -172,5 +179,17 @@ const char16_t* recoveryName(RecoveryModel model) { return nameIn(RecoveryNames,
 std::optional<RecoveryModel> recoveryNamed(std::u16string_view name) { return namedIn(RecoveryNames, name); }
 const char16_t* holdName(LogHold hold) { return nameIn(HoldNames, hold); }
 std::optional<LogHold> holdNamed(std::u16string_view name) { return namedIn(HoldNames, name); }
+const char16_t* stateName(DatabaseState state) { return nameIn(StateNames, state); }
+std::optional<DatabaseState> stateNamed(std::u16string_view name) { return namedIn(StateNames, name); }
+
+std::int32_t stateStatusBit(DatabaseState state)
+{
+    switch (state) {
+    case DatabaseState::Restoring: return 32;
+    case DatabaseState::Suspect: return 256;
+    case DatabaseState::Offline: return 512;
+    default: return 0;
+    }
+}
 
 } // namespace sandbox

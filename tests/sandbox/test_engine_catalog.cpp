@@ -62,7 +62,7 @@ TEST(CatalogJson, OmittedFieldsGetSensibleDefaults)
     EXPECT_EQ(odd.files[0].fileId, 1);
 
     const Database& dark = *c.find(u"Dark");
-    EXPECT_TRUE(dark.offline);
+    EXPECT_EQ(dark.state, sandbox::DatabaseState::Offline);
     ASSERT_EQ(dark.files.size(), 2u);  // a database always gets a data and a log file
     EXPECT_EQ(dark.files[0].name, u"Dark_Data");
     EXPECT_TRUE(dark.files[1].isLog());

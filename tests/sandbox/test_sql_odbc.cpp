@@ -198,10 +198,12 @@ TEST_F(SqlOdbcTest, BackupIsRefusedInsideATransaction)
     EXPECT_EQ(file(u"GameDB", 2).inactivePages, 261000);
     EXPECT_FALSE(sandbox.engine().catalog().find(u"GameDB")->truncLogOnCheckpoint());
 
-    // The data layer's manual commit opens a transaction only with a table read.
+    // The data layer's manual commit is implicit-transaction mode, which
+    // refuses a backup before any transaction is open, as a real server does.
     conn.BeginTrans();
-    conn.Execute(u"BACKUP LOG GameDB WITH TRUNCATE_ONLY");
-    EXPECT_EQ(file(u"GameDB", 2).inactivePages, 0);
+    e = errorOf([&] { conn.Execute(u"BACKUP LOG GameDB WITH TRUNCATE_ONLY"); });
+    EXPECT_EQ(e.NativeError(), 3021);
+    EXPECT_EQ(file(u"GameDB", 2).inactivePages, 261000);
     query(u"select * from master..sysdatabases");
     e = errorOf([&] { conn.Execute(u"BACKUP LOG AccountDB WITH TRUNCATE_ONLY"); });
     EXPECT_EQ(e.NativeError(), 3021);
