@@ -43,6 +43,9 @@ Options:
                         (default MSSQLSERVER)
   --fault-error 'REGEX=NUMBER:SEVERITY:TEXT'
                         statements matching REGEX fail with that message
+  --fault-abort 'REGEX=NUMBER:SEVERITY:TEXT'
+                        ...and end their batch, rolling back an open
+                        transaction (as a deadlock victim, 1205:13)
   --fault-delay 'REGEX=MILLISECONDS'
                         statements matching REGEX wait first (a client
                         time-out cancels them)
@@ -111,7 +114,7 @@ long number(const std::string& text, const std::string& what, long low, long hig
 
 // REGEX=NUMBER:SEVERITY:TEXT. The pattern may itself hold '=', so the split is
 // at the first '=' that is followed by NUMBER:SEVERITY:.
-sandbox::Fault errorFault(const std::string& argument)
+sandbox::Fault errorFault(const std::string& argument, sandbox::Fault::Action action, const std::string& option)
 {
     static const std::regex tail(R"(^(-?\d+):(\d+):(.*)$)");
     for (std::size_t eq = argument.find('='); eq != std::string::npos; eq = argument.find('=', eq + 1)) {
@@ -120,7 +123,7 @@ sandbox::Fault errorFault(const std::string& argument)
         if (!std::regex_match(rest, m, tail))
             continue;
         sandbox::Fault f;
-        f.action = sandbox::Fault::Action::Error;
+        f.action = action;
         f.pattern = argument.substr(0, eq);
         f.error.number = static_cast<std::int32_t>(number(m[1].str(), "the error number", -2147483647L, 2147483647L));
         f.error.severity = static_cast<std::uint8_t>(number(m[2].str(), "the severity", 0, 25));
@@ -128,7 +131,7 @@ sandbox::Fault errorFault(const std::string& argument)
         f.error.text = utf16(m[3].str());
         return f;
     }
-    throw UsageFailure{"--fault-error wants 'REGEX=NUMBER:SEVERITY:TEXT', not '" + argument + "'"};
+    throw UsageFailure{option + " wants 'REGEX=NUMBER:SEVERITY:TEXT', not '" + argument + "'"};
 }
 
 sandbox::Fault delayFault(const std::string& argument)
@@ -213,7 +216,9 @@ Options parse(int argc, char** argv)
         } else if (name == "--instance") {
             o.instance = utf16(value());
         } else if (name == "--fault-error") {
-            o.faults.push_back(errorFault(value()));
+            o.faults.push_back(errorFault(value(), sandbox::Fault::Action::Error, name));
+        } else if (name == "--fault-abort") {
+            o.faults.push_back(errorFault(value(), sandbox::Fault::Action::Abort, name));
         } else if (name == "--fault-delay") {
             o.faults.push_back(delayFault(value()));
         } else if (name == "--fault-drop") {

@@ -156,12 +156,13 @@ bool Session::login(const tds::Request& request)
         return rejectLogin(*login, nullptr);
 
     const std::u16string requested = login->database.empty() ? u"master" : login->database;
-    const std::optional<std::u16string> database = host_.engine().loginDatabase(requested);
+    // The session is in its database from here on (the engine keeps count for
+    // single-user databases).
+    const std::optional<std::u16string> database = host_.engine().loginDatabase(state_, requested);
     if (!database) {
         const Message cannotOpen = makeMessage(4060, {requested});
         return rejectLogin(*login, &cannotOpen);
     }
-    state_.database = *database;
     const std::uint32_t version = agreedVersion(login->tdsVersion, speech_.generation);
     speech_.layout = tds::layoutOf(version);
 

@@ -128,6 +128,13 @@ namespace {
 constexpr std::pair<RecoveryModel, const char16_t*> RecoveryNames[] = {
     {RecoveryModel::Full, u"FULL"}, {RecoveryModel::BulkLogged, u"BULK_LOGGED"}, {RecoveryModel::Simple, u"SIMPLE"}};
 
+constexpr std::pair<DatabaseState, const char16_t*> StateNames[] = {
+    {DatabaseState::Online, u"ONLINE"},
+    {DatabaseState::Restoring, u"RESTORING"},
+    {DatabaseState::Suspect, u"SUSPECT"},
+    {DatabaseState::Offline, u"OFFLINE"},
+};
+
 } // namespace
 
 namespace {
@@ -154,5 +161,17 @@ std::optional<Enum> namedIn(const std::pair<Enum, const char16_t*> (&table)[N], 
 
 const char16_t* recoveryName(RecoveryModel model) { return nameIn(RecoveryNames, model); }
 std::optional<RecoveryModel> recoveryNamed(std::u16string_view name) { return namedIn(RecoveryNames, name); }
+const char16_t* stateName(DatabaseState state) { return nameIn(StateNames, state); }
+std::optional<DatabaseState> stateNamed(std::u16string_view name) { return namedIn(StateNames, name); }
+
+std::int32_t stateStatusBit(DatabaseState state)
+{
+    switch (state) {
+    case DatabaseState::Restoring: return 32;
+    case DatabaseState::Suspect: return 256;
+    case DatabaseState::Offline: return 512;
+    default: return 0;
+    }
+}
 
 } // namespace sandbox

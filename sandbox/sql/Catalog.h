@@ -75,6 +75,10 @@ struct BackupSet {
     std::int64_t firstLsn = 0, lastLsn = 0, databaseBackupLsn = 0;
 };
 
+// As sys.databases.state numbers them; USE and logins are refused in all but
+// ONLINE.
+enum class DatabaseState { Online = 0, Restoring = 1, Suspect = 4, Offline = 6 };
+
 struct Database {
     std::int16_t dbId = 5;
     std::u16string name;
@@ -83,7 +87,7 @@ struct Database {
     std::int16_t mode = 0;
     std::int16_t cmptLevel = 0; // 0: the generation's own
     std::int16_t version = 0;   // 0: the generation's own
-    bool offline = false;       // USE fails as for a database that cannot be opened
+    DatabaseState state = DatabaseState::Online;
     std::optional<std::u16string> collation;  // none: the server's
     LogHold hold = LogHold::None;
     bool availabilityGroup = false;  // in an availability group or mirroring session
@@ -97,6 +101,8 @@ struct Database {
 
     static constexpr std::int32_t TruncLogOnChkpt = 8;
     static constexpr std::int32_t SelectIntoBulkCopy = 4;
+    static constexpr std::int32_t SingleUser = 4096;  // one connection at a time
+    bool singleUser() const { return (status & SingleUser) != 0; }
     bool truncLogOnCheckpoint() const { return (status & TruncLogOnChkpt) != 0; }
 
     // The model is kept in the status bits, as SQL Server 2000 kept it, so
@@ -131,6 +137,10 @@ std::optional<RecoveryModel> recoveryNamed(std::u16string_view name);
 const char16_t* reuseWaitName(int value, Generation g);
 // NOTHING, CHECKPOINT, LOG_BACKUP or a hold, as generation `g` names them.
 std::optional<int> reuseWaitNamed(std::u16string_view name, Generation g);
+const char16_t* stateName(DatabaseState state);     // as state_desc spells it
+std::optional<DatabaseState> stateNamed(std::u16string_view name);
+// The sysdatabases.status bit of a state (32 loading, 256 not recovered, 512 offline).
+std::int32_t stateStatusBit(DatabaseState state);
 
 struct Catalog {
     std::vector<Database> databases;

@@ -1,7 +1,8 @@
 // The JSON form of a catalog (see sandbox/catalogs/demo.json):
 //   {"version", "collation",
-//    "databases":[{"name", "dbid", "truncLogOnChkpt", "recovery", "offline", "status", "collation",
-//                  "logReuseWait", "availabilityGroup", "logChain", "backups":[{"type", "start", "finish"}],
+//    "databases":[{"name", "dbid", "truncLogOnChkpt", "recovery", "offline", "state", "userAccess",
+//                  "status", "collation", "logReuseWait", "availabilityGroup", "logChain",
+//                  "backups":[{"type", "start", "finish"}],
 //                  "files":[{"fileid", "groupid", "name", "filename", "size", "maxsize", "growth", "status",
 //                            "usedPages", "created", "growths", "logStart", "activePages", "inactivePages",
 //                            "vlfs":[{"pages", "status", "sequence"}]}]}]}
@@ -257,6 +258,30 @@ void readBackups(const QJsonObject& o, Database& db, Catalog& catalog, const std
     }
 }
 
+// "state" (ONLINE, RESTORING, SUSPECT, OFFLINE; "offline": true is OFFLINE)
+// and "userAccess" (SINGLE_USER or MULTI_USER, the status bit 4096).
+void readAvailability(const QJsonObject& o, Database& db, const std::string& where)
+{
+    const bool offline = boolean(o, "offline", false, where);
+    db.state = offline ? DatabaseState::Offline : DatabaseState::Online;
+    if (const auto state = text(o, "state", where)) {
+        const auto named = stateNamed(*state);
+        if (!named)
+            bad(where, "\"state\" must be ONLINE, RESTORING, SUSPECT or OFFLINE");
+        if (o.contains(QLatin1String("offline")) && offline != (*named == DatabaseState::Offline))
+            bad(where, "\"offline\" and \"state\" disagree");
+        db.state = *named;
+    }
+    if (const auto access = text(o, "userAccess", where)) {
+        if (equalsIgnoreCase(*access, u"SINGLE_USER"))
+            db.status |= Database::SingleUser;
+        else if (equalsIgnoreCase(*access, u"MULTI_USER"))
+            db.status &= ~Database::SingleUser;
+        else
+            bad(where, "\"userAccess\" must be SINGLE_USER or MULTI_USER");
+    }
+}
+
 std::int16_t systemDbId(const std::u16string& name)
 {
     static const std::u16string System[] = {u"master", u"tempdb", u"model", u"msdb"};
@@ -319,7 +344,7 @@ Catalog Catalog::fromJson(const std::string& json)
             else
                 db.status &= ~Database::TruncLogOnChkpt;
         }
-        db.offline = boolean(o, "offline", false, where);
+        readAvailability(o, db, where);
         if (const auto recovery = text(o, "recovery", where)) {
             const auto model = recoveryNamed(*recovery);
             if (!model)

@@ -210,8 +210,8 @@ void Executor::execute(const SelectStmt& s)
 void Executor::execute(const UseStmt& s)
 {
     Database& db = database(s.database);
-    if (db.offline)
-        throw StatementError{makeMessage(942, {db.name})};
+    if (auto refusal = openRefusal(db, session_, sessions_))
+        throw StatementError{std::move(*refusal)};
     const std::u16string old = session_.database;
     session_.database = db.name;
     out_.databaseChanged(db.name, old);

@@ -24,19 +24,7 @@ DateTime now()
 
 void Executor::execute(const BackupLogStmt& s)
 {
-    if (session_.tranCount > 0) {
-        info(makeMessage(3021));
-        throw StatementError{makeMessage(3013, {u"BACKUP LOG"})};
-    }
-    Database& db = database(s.database);
-    if (db.offline) {
-        info(makeMessage(942, {db.name}));
-        throw StatementError{makeMessage(3013, {u"BACKUP LOG"})};
-    }
-    if (s.option == u"DISK" && db.truncLogOnCheckpoint()) {
-        info(makeMessage(4208));
-        throw StatementError{makeMessage(3013, {u"BACKUP LOG"})};
-    }
+    Database& db = backupTarget(s);
     if (s.option == u"DISK")
         backupLogToDisk(db);
     else
@@ -106,16 +94,7 @@ void Executor::execute(const CheckpointStmt&)
 
 void Executor::execute(const AlterDatabaseStmt& s)
 {
-    // Whether 2005 and later add 5069 after 226 is not known: 226 alone.
-    if (session_.tranCount > 0)
-        throw StatementError{makeMessage(226, {u"ALTER DATABASE"})};
-    Database* db = catalog_.find(s.database);
-    if (!db) {
-        if (!hasCatalogViews(generation()))
-            throw StatementError{makeMessage(911, {s.database})};
-        info(makeMessage(5011, {s.database}));
-        throw StatementError{makeMessage(5069)};
-    }
+    Database* db = &alterTarget(s);
     // A mirrored database, or one in an availability group, must keep its log.
     if (s.recovery == RecoveryModel::Simple && db->availabilityGroup && hasCatalogViews(generation())) {
         info(makeMessage(1468, {db->name}));

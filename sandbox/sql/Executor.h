@@ -2,7 +2,8 @@
 // engine's lock. One file per statement family: browsing (ExecBrowse.cpp),
 // expressions (Evaluate.cpp, Properties.cpp), sp_dboption (ExecDbOption.cpp),
 // BACKUP/DBCC/CHECKPOINT/ALTER DATABASE (ExecMaintenance.cpp), the log's
-// shrink and reports (ExecLog.cpp), and control flow and SET (Executor.cpp).
+// shrink and reports (ExecLog.cpp), what a real server refuses before any of
+// those runs (ExecRefusals.cpp), and control flow and SET (Executor.cpp).
 #pragma once
 
 #include "sandbox/sql/Catalog.h"
@@ -21,14 +22,22 @@ namespace sandbox::sql {
 
 struct DbOption;
 
+// Why `session` may not open `db` (USE, or a login into it): the message USE
+// gives for a database that is not ONLINE, or 924 for a single-user one
+// another of `sessions` is in. None when it may.
+std::optional<Message> openRefusal(const Database& db, const SessionState& session,
+                                   const std::vector<SessionState*>& sessions);
+
 class Executor {
 public:
-    Executor(Catalog& catalog, SessionState& session, ResultSink& out, const std::u16string& serverName);
+    Executor(Catalog& catalog, SessionState& session, ResultSink& out, const std::u16string& serverName,
+             const std::vector<SessionState*>& sessions);
 
     // Runs one statement; its error, if any, becomes the statement's message.
     void run(const Statement& s);
-    // A fault's message instead of the statement's results.
-    void raise(const Statement& s, const Message& m);
+    // A fault's message instead of the statement's results; `abortsBatch`
+    // rolls back an open transaction with it, as a deadlock victim's does.
+    void raise(const Statement& s, const Message& m, bool abortsBatch = false);
 
     static std::uint16_t curCmdOf(const Statement& s);
 
@@ -86,6 +95,14 @@ private:
     void spDbOption(const std::vector<Literal>& args);
     const DbOption* findOption(const std::u16string& given);
 
+    // Refusals (ExecRefusals.cpp): each throws the statement's error, after
+    // any message that goes before it.
+    bool autocommit() const { return session_.tranCount == 0 && !session_.implicitTransactions; }
+    Database& backupTarget(const BackupLogStmt& s);
+    Database& alterTarget(const AlterDatabaseStmt& s);
+    // sp_dboption setting `bit`: the messages ALTER DATABASE would refuse it with.
+    std::vector<Message> dbOptionRefusal(const Database& db, std::int32_t bit) const;
+
     // Maintenance.
     void execute(const BackupLogStmt& s);
     void backupLogToDisk(Database& db);
@@ -114,6 +131,7 @@ private:
     SessionState& session_;
     ResultSink& out_;
     const std::u16string& serverName_;
+    const std::vector<SessionState*>& sessions_;
     std::uint16_t line_ = 1;
 };
 

@@ -48,6 +48,10 @@ constexpr Entry Entries[] = {
     {911, 16, u"Could not locate entry in sysdatabases for database '%s'. No entry found with that name. "
               u"Make sure that the name is entered correctly."},
     {911, 16, u"Database '%s' does not exist. Make sure that the name is entered correctly.", Generation::Sql2005},
+    {924, 14, u"Database '%s' is already open and can only have one user at a time."},
+    {926, 14, u"Database '%s' cannot be opened. It has been marked SUSPECT by recovery. See the SQL Server errorlog "
+              u"for more information."},
+    {927, 14, u"Database '%s' cannot be opened. It is in the middle of a restore."},
     {942, 14, u"Database '%s' cannot be opened because it is offline."},
     {1468, 16, u"The operation cannot be performed on database \"%s\" because it is involved in a database mirroring "
                u"session."},
@@ -61,6 +65,7 @@ constexpr Entry Entries[] = {
     {3013, 16, u"%s is terminating abnormally."},
     {3014, 10, u"BACKUP LOG successfully processed %d pages in %s seconds (%s MB/sec)."},
     {3021, 16, u"Cannot perform a backup or restore operation within a transaction."},
+    {3147, 16, u"Backup and restore operations are not allowed on database tempdb."},
     {3902, 16, u"The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION."},
     {3903, 16, u"The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION."},
     {4035, 10, u"Processed %d pages for database '%s', file '%s' on file %d."},
@@ -69,8 +74,10 @@ constexpr Entry Entries[] = {
     {4208, 16, u"The statement BACKUP LOG is not allowed while the recovery model is SIMPLE. "
                u"Use BACKUP DATABASE or change the recovery model using ALTER DATABASE."},
     {4214, 16, u"BACKUP LOG cannot be performed because there is no current database backup."},
+    {4212, 16, u"Cannot back up the log of the master database. Use BACKUP DATABASE instead."},
     {5011, 14, u"User does not have permission to alter database '%s', the database does not exist, or the database "
                u"is not in a state that allows access checks."},
+    {5058, 16, u"Option '%s' cannot be set in database '%s'."},
     {5069, 16, u"ALTER DATABASE statement failed."},
     {5701, 10, u"Changed database context to '%s'."},
     {5703, 10, u"Changed language setting to %s."},

@@ -184,7 +184,9 @@ SetStmt Parser::setBody()
         return s;
     }
     do {
-        if (peek().kind != TokenKind::Identifier || peek().isReserved())
+        // TEXTSIZE and ROWCOUNT are reserved words and SET options both.
+        if (peek().kind != TokenKind::Identifier
+            || (peek().isReserved() && !peek().is(u"TEXTSIZE") && !peek().is(u"ROWCOUNT")))
             fail();
         s.options.push_back(upper(next().value));
     } while (acceptSymbol(u","));

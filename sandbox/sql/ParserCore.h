@@ -18,7 +18,7 @@ std::u16string mirrored(const std::u16string& op);
 
 class Parser {
 public:
-    Parser(std::u16string_view batch, Generation generation) : tokens_(tokenize(batch)), generation_(generation) {}
+    Parser(std::u16string_view batch, Generation generation) : tokens_(tokenize(batch, generation)), generation_(generation) {}
 
     std::vector<Statement> run();
 

@@ -93,7 +93,7 @@ Table sysdatabases(const Catalog& catalog)
         for (const DbFile& f : d->files)
             if (f.fileId == 1)
                 primary = f.fileName;
-        const std::int32_t status = d->status | (d->offline ? 512 : 0);
+        const std::int32_t status = d->status | stateStatusBit(d->state);
         const std::int16_t version = d->version != 0 ? d->version : generationInfo(g).databaseVersion;
         t.rows.push_back({d->name, number(d->dbId), std::vector<std::uint8_t>{0x01}, number(d->mode), number(status),
                           number(d->status2), creationDate(d->dbId), DateTime{}, number(0),
@@ -148,12 +148,12 @@ Table databasesView(const Catalog& catalog)
     for (const Database* d : byId(catalog)) {
         const RecoveryModel model = d->recovery();
         const int wait = d->logReuseWait();
-        const bool single = (d->status & 4096) != 0;
+        const bool single = d->singleUser();
         t.rows.push_back({d->name, number(d->dbId), Null{}, std::vector<std::uint8_t>{0x01}, creationDate(d->dbId),
                           number(compatibilityLevel(*d, catalog.generation)), catalog.collationOf(*d),
                           number(single ? 1 : 0), text(single ? u"SINGLE_USER" : u"MULTI_USER"),
                           number((d->status & 1024) != 0 ? 1 : 0), number((d->status & 4194304) != 0 ? 1 : 0),
-                          number(d->offline ? 6 : 0), text(d->offline ? u"OFFLINE" : u"ONLINE"),
+                          number(static_cast<int>(d->state)), text(stateName(d->state)),
                           number(static_cast<int>(model)), text(recoveryName(model)), number(wait),
                           text(reuseWaitName(wait, catalog.generation))});
     }

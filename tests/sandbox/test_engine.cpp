@@ -215,7 +215,7 @@ TEST_F(EngineTest, UseUnknownOrOfflineDatabaseFails)
     EXPECT_TRUE(r.changes.empty());
 
     Catalog c = Catalog::defaults();
-    c.find(u"AccountDB")->offline = true;
+    c.find(u"AccountDB")->state = sandbox::DatabaseState::Offline;
     engine.setCatalog(c);
     r = run(u"use AccountDB");
     ASSERT_EQ(r.messageNumbers(), std::vector<int>{942});
@@ -601,13 +601,13 @@ TEST_F(EngineTest, ImplicitTransactionsOpenOnTableSelectAndBlockBackup)
     RecordingSink r = run(u"select @@trancount");
     EXPECT_EQ(session.tranCount, 0);
 
-    // A backup alone runs: it opens no transaction itself.
+    // The mode alone refuses a backup, though no transaction is open; DBCC runs.
     r = run(u"BACKUP LOG AccountDB WITH TRUNCATE_ONLY");
-    EXPECT_TRUE(r.messages.empty());
+    EXPECT_EQ(r.messageNumbers(), (std::vector<int>{3021, 3013}));
     r = run(u"DBCC SHRINKFILE (mastlog, 1)");
     EXPECT_EQ(session.tranCount, 0);
 
-    // A table select first opens one, and the backup is refused.
+    // A table select opens one, and the backup is refused as well.
     r = run(u"select * from master..sysdatabases BACKUP LOG GameDB WITH TRUNCATE_ONLY");
     EXPECT_EQ(session.tranCount, 1);
     EXPECT_EQ(r.messageNumbers(), (std::vector<int>{3021, 3013}));

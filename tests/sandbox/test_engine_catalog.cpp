@@ -61,7 +61,7 @@ TEST(CatalogJson, OmittedFieldsGetSensibleDefaults)
     EXPECT_EQ(odd.files[0].fileId, 1);
 
     const Database& dark = *c.find(u"Dark");
-    EXPECT_TRUE(dark.offline);
+    EXPECT_EQ(dark.state, sandbox::DatabaseState::Offline);
     ASSERT_EQ(dark.files.size(), 2u);  // a database always gets a data and a log file
     EXPECT_EQ(dark.files[0].name, u"Dark_Data");
     EXPECT_TRUE(dark.files[1].isLog());
@@ -86,6 +86,11 @@ TEST(CatalogJson, MistakesAreReportedClearly)
                   .find("fileid 1 is used twice"),
               std::string::npos);
     EXPECT_NE(catalogError(R"({"databases":[{"name":"A","offline":"yes"}]})").find("true or false"), std::string::npos);
+    EXPECT_NE(catalogError(R"({"databases":[{"name":"A","state":"LOADING"}]})").find("must be ONLINE"), std::string::npos);
+    EXPECT_NE(catalogError(R"({"databases":[{"name":"A","state":"SUSPECT","offline":true}]})").find("disagree"),
+              std::string::npos);
+    EXPECT_NE(catalogError(R"({"databases":[{"name":"A","userAccess":"ONE"}]})").find("SINGLE_USER or MULTI_USER"),
+              std::string::npos);
     EXPECT_THROW(Catalog::fromJsonFile("/nonexistent/catalog.json"), std::runtime_error);
 }
 
@@ -95,6 +100,10 @@ TEST(CatalogJson, DemoCatalogLoads)
     ASSERT_NE(c.find(u"游戏 数据"), nullptr);
     ASSERT_NE(c.find(u"master"), nullptr);
     EXPECT_EQ(c.find(u"GameDB")->files.at(1).size, 262144);
+    ASSERT_NE(c.find(u"Merge"), nullptr);
+    EXPECT_EQ(c.find(u"Merge")->files.at(1).name, u"Pivot");
+    ASSERT_NE(c.find(u"Restoring"), nullptr);
+    EXPECT_EQ(c.find(u"Restoring")->state, sandbox::DatabaseState::Restoring);
 }
 
 TEST(CatalogJson, LogsAreDescribedByHowTheyCameToBeOrByTheirVlfs)

@@ -202,6 +202,17 @@ TEST_F(SqlOdbcTest, BackupIsRefusedInsideATransaction)
     conn.Execute(u"ROLLBACK");
     EXPECT_EQ(inactive(u"GameDB"), before);
     EXPECT_FALSE(sandbox.engine().catalog().find(u"GameDB")->truncLogOnCheckpoint());
+
+    // Implicit-transaction mode refuses a backup before any transaction is
+    // open, as a real server does.
+    const std::int64_t accountBefore = inactive(u"AccountDB");
+    conn.Execute(u"SET IMPLICIT_TRANSACTIONS ON");
+    e = errorOf([&] { conn.Execute(u"BACKUP LOG AccountDB WITH TRUNCATE_ONLY"); });
+    EXPECT_EQ(e.NativeError(), 3021);
+    EXPECT_EQ(inactive(u"AccountDB"), accountBefore);
+    conn.Execute(u"SET IMPLICIT_TRANSACTIONS OFF");
+    conn.Execute(u"BACKUP LOG AccountDB WITH TRUNCATE_ONLY");
+    EXPECT_EQ(inactive(u"AccountDB"), 0);
 }
 
 TEST_F(SqlOdbcTest, FaultsReachTheClient)

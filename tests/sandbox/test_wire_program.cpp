@@ -143,7 +143,7 @@ TEST_F(ProgramTest, HelpAndBadOptions)
         EXPECT_NE(r.out.find("default \"sandbox\""), std::string::npos);
     }
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"--no-such-option"}, {"--port"}, {"--port", "65536"}, {"--fault-error", "x=oops"},
+             {"--no-such-option"}, {"--port"}, {"--port", "65536"}, {"--fault-error", "x=oops"}, {"--fault-abort", "x=1205"},
              {"--fault-drop", "(unclosed"}, {"--refuse-logins=yes"}, {"--version", "2001"}, {"--version"}}) {
         SCOPED_TRACE(args[0]);
         Program p(args);
@@ -172,7 +172,7 @@ TEST_F(ProgramTest, ServesUntilSignalledThenExitsCleanly)
 {
     for (const int sig : {SIGTERM, SIGINT}) {
         Program p({"--port", "0", "--browser-port", "0", "--password", "pw", "--fault-error",
-                   "a=b=50002:16:Text: with = and :"});
+                   "a=b=50002:16:Text: with = and :", "--fault-abort", "^select 'victim'=1205:13:Chosen."});
         const std::string ready = p.readLine();
         ASSERT_EQ(ready.rfind("sqlsandbox listening on 127.0.0.1:", 0), 0u) << ready;
         const auto port = static_cast<std::uint16_t>(std::stoi(ready.substr(ready.rfind(':') + 1)));
@@ -191,6 +191,14 @@ TEST_F(ProgramTest, ServesUntilSignalledThenExitsCleanly)
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_EQ(messages[0].number, 50002);
         EXPECT_EQ(messages[0].text, u"Text: with = and :");
+        // An aborting fault ends the batch: nothing after it runs.
+        c.sendBatch(u"select 'victim' select 'never'");
+        reply = c.readReply();
+        ASSERT_TRUE(reply);
+        const auto aborted = wire::tokens(*reply);
+        ASSERT_EQ(wire::only<wire::MessageToken>(aborted).size(), 1u);
+        EXPECT_EQ(wire::only<wire::MessageToken>(aborted)[0].number, 1205);
+        EXPECT_TRUE(wire::only<wire::RowToken>(aborted).empty());
 
         p.signal(sig);
         EXPECT_EQ(p.wait().exitCode, 0);

@@ -57,7 +57,7 @@ inline sandbox::Catalog browseCatalog()
                                     file(2, u"log ]; 's 日志", u"C:\\数据\\weird log.ldf", 4096, true)}));
     sandbox::Database offline = database(8, u"Archive", {file(1, u"Archive_Data", u"C:\\data\\Archive.mdf", 640, false),
                                                          file(2, u"Archive_Log", u"C:\\data\\Archive.ldf", 640, true)});
-    offline.offline = true;
+    offline.state = sandbox::DatabaseState::Offline;
     c.databases.push_back(offline);
     return c;
 }
