@@ -86,8 +86,8 @@ void Executor::execute(const DbccLogInfoStmt& s)
     } else if (s.database) {
         db = &database(s.database->text);
     }
-    if (db->offline)
-        throw StatementError{makeMessage(942, {db->name})};
+    if (auto refusal = openRefusal(*db, session_, sessions_))
+        throw StatementError{std::move(*refusal)};
     const Table t = logInfo(*db, generation());
     out_.columns(t.columns);
     for (const Row& r : t.rows)
@@ -123,7 +123,7 @@ std::optional<Table> Executor::logTable(const SelectStmt& s, const Database& db,
             if (const auto* n = std::get_if<std::int64_t>(&id.value)) {
                 of = nullptr;
                 for (const Database& d : catalog_.databases)
-                    if (d.dbId == *n && !d.offline)
+                    if (d.dbId == *n && d.state == DatabaseState::Online)
                         of = &d;
             }
         }

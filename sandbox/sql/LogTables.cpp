@@ -101,7 +101,7 @@ Table recoveryStatusView(const Catalog& catalog)
         sorted.push_back(&d);
     std::stable_sort(sorted.begin(), sorted.end(), [](const Database* a, const Database* b) { return a->dbId < b->dbId; });
     for (const Database* d : sorted) {
-        const auto last = d->offline ? std::nullopt : d->lastLogBackupLsn();
+        const auto last = d->state != DatabaseState::Online ? std::nullopt : d->lastLogBackupLsn();
         t.rows.push_back({number(d->dbId), last ? Value{*last} : Value{Null{}}});
     }
     return t;

@@ -399,7 +399,7 @@ TEST(Connection, ALinkThatCannotReturnToItsDatabaseFails)
     sandbox.engine().addFault(fault(sandbox::Fault::Action::Drop, "select 13"));
     EXPECT_THROW(conn.Execute(u"select 13"), EDatabaseError);
     sandbox::Catalog c = sandbox.engine().catalog();
-    c.find(u"GameDB")->offline = true;
+    c.find(u"GameDB")->state = sandbox::DatabaseState::Offline;
     sandbox.engine().setCatalog(c);
     EXPECT_THROW(conn.Execute(u"select 77"), EDatabaseError);
     EXPECT_FALSE(transcriptHas(sandbox, u"select 77"));

@@ -36,6 +36,8 @@ sandbox::Fault faultFor(Event event)
         f.error = sandbox::Message{50000, 1, 16, u"The shrink failed", {}, 1};
         break;
     case Event::BatchAbort:
+        f.action = sandbox::Fault::Action::Abort;
+        f.error = sandbox::Message{1205, 45, 13, Deadlock.toStdU16String() + u".", {}, 1};
         break;
     case Event::Cancel:
         f.action = sandbox::Fault::Action::Delay;
@@ -115,7 +117,7 @@ private slots:
             const char* name;
             Event e;
         } events[] = {{"nothing", Event::Nothing}, {"statement error", Event::StatementError},
-                      {"cancel", Event::Cancel}, {"dropped link", Event::Drop}};
+                      {"batch abort", Event::BatchAbort}, {"cancel", Event::Cancel}, {"dropped link", Event::Drop}};
         for (const auto& g : generations)
             for (const Box box : {Box::AsTheDatabaseIs, Box::ChangedByTheUser})
                 for (const RecoveryModel before : {RecoveryModel::Full, RecoveryModel::BulkLogged, RecoveryModel::Simple})
