@@ -5,6 +5,7 @@
 #include "BrowseCatalog.h"
 #include "GuiSupport.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QPushButton>
 #include <QTest>
@@ -196,6 +197,88 @@ private slots:
                                        "数据库 Shop 现为 SIMPLE 恢复模式，未能恢复为 FULL。请执行：ALTER DATABASE Shop SET RECOVERY FULL"
                                        "\n\n日志备份链已中断：请尽快做一次完整备份，之后的日志备份才能继续。"}));
         QCOMPARE(model(u"Shop"), RecoveryModel::Simple);
+    }
+
+    // The demo's Merge (reserved from 2008) and its log Pivot (from 2005)
+    // go out bracketed, and the job works end to end.
+    void namesReservedSince2000WorkEndToEnd()
+    {
+        sandbox::Catalog catalog = sandbox::Catalog::fromJsonFile(SQLLOGCLEAN_DEMO_CATALOG);
+        catalog.generation = Generation::Sql2019;
+        session = std::make_unique<guitest::Session>(catalog);
+        session->typeLogin();
+        QVERIFY(session->chooseDatabase("Merge"));
+        QCOMPARE(w().CmbLog->currentText(), QString("Pivot"));
+        QTest::mouseClick(w().BtnOk, Qt::LeftButton);
+        QCOMPARE(session->boxes().texts().size(), 1);
+        QVERIFY2(session->boxes().texts().first().startsWith(Succeeded), qPrintable(session->boxes().texts().first()));
+        const QStringList sent = session->sent();
+        for (const char* text : {"Use [Merge]", "ALTER DATABASE [Merge] SET RECOVERY SIMPLE",
+                                 "CHECKPOINT DBCC SHRINKFILE ([Pivot], 10)", "ALTER DATABASE [Merge] SET RECOVERY FULL"})
+            QVERIFY2(sent.contains(QString::fromUtf8(text)), text);
+        QCOMPARE(model(u"Merge"), RecoveryModel::Full);
+    }
+
+    // Driven by keys: the list opened with F4, the database found by typing
+    // its name and chosen with Enter, the job started with Alt+O. tempdb and master are truncated
+    // by a checkpoint, their model untouched; model and msdb get the job of
+    // any database. None ends in the default error report.
+    void systemDatabases_data()
+    {
+        QTest::addColumn<Generation>("generation");
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QStringList>("job");  // what changes something, in order
+        const struct {
+            const char* name;
+            Generation g;
+        } generations[] = {{"2000", Generation::Sql2000}, {"2005", Generation::Sql2005}, {"2019", Generation::Sql2019}};
+        for (const auto& g : generations) {
+            const bool classic = g.g <= Generation::Sql2005;
+            QTest::addRow("%s, tempdb", g.name) << g.g << "tempdb" << QStringList{"CHECKPOINT DBCC SHRINKFILE (templog, 10)"};
+            QTest::addRow("%s, master", g.name) << g.g << "master" << QStringList{"CHECKPOINT DBCC SHRINKFILE (mastlog, 10)"};
+            QTest::addRow("%s, msdb", g.name)
+                << g.g << "msdb"
+                << (classic ? QStringList{"exec sp_dboption 'msdb', 'trunc. log on chkpt.', 'True'",
+                                          "BACKUP LOG msdb WITH TRUNCATE_ONLY DBCC SHRINKFILE (MSDBLog, 10)"}
+                            : QStringList{"CHECKPOINT DBCC SHRINKFILE (MSDBLog, 10)"});
+            QTest::addRow("%s, model", g.name)
+                << g.g << "model"
+                << (classic ? QStringList{"exec sp_dboption 'model', 'trunc. log on chkpt.', 'False'",
+                                          "BACKUP LOG model WITH TRUNCATE_ONLY DBCC SHRINKFILE (modellog, 10)"}
+                            : QStringList{"ALTER DATABASE model SET RECOVERY SIMPLE", "CHECKPOINT DBCC SHRINKFILE (modellog, 10)",
+                                          "ALTER DATABASE model SET RECOVERY FULL"});
+        }
+    }
+
+    void systemDatabases()
+    {
+        QFETCH(Generation, generation);
+        QFETCH(QString, database);
+        QFETCH(QStringList, job);
+        sandbox::Catalog catalog = sandbox::Catalog::defaults();
+        catalog.generation = generation;
+        session = std::make_unique<guitest::Session>(catalog);
+        session->typeLogin();
+        w().CmbDb->setFocus();
+        QTest::keyClick(w().CmbDb, Qt::Key_F4);
+        QVERIFY(guitest::listIsOpen(w().CmbDb));
+        QTest::keyClicks(w().CmbDb->view(), database);  // the open list's own search
+        QTest::keyClick(w().CmbDb->view(), Qt::Key_Return);
+        QCOMPARE(w().CmbDb->currentText(), database);
+        QVERIFY(w().CmbLog->currentIndex() >= 0);
+        const RecoveryModel before = model(database.toStdU16String());
+        session->clearSent();
+        QVERIFY(guitest::pressWithAlt(&w(), w().BtnOk, Qt::Key_O));
+
+        QStringList changing;
+        for (const QString& text : session->sent())
+            if (changesSomething(text))
+                changing << text;
+        QCOMPARE(changing, job);
+        QCOMPARE(model(database.toStdU16String()), before);
+        QCOMPARE(session->boxes().boxes().size(), 1);
+        QCOMPARE(session->boxes().boxes().first().caption, QString("提示"));
+        QVERIFY2(session->boxes().texts().first().startsWith(Succeeded), qPrintable(session->boxes().texts().first()));
     }
 };
 
