@@ -119,14 +119,17 @@ void TLogJob::requireDatabase()
 }
 
 // Whether the database has a log backup chain, read before the job can
-// break it: from 2005 the last log backup the server keeps for it; on 2000
-// whether msdb records any log backup of it. Nothing when it cannot be read.
+// break it: from 2005 the server says so (a database backup that log backups
+// can follow); on 2000, a database outside SIMPLE that msdb records a backup
+// of. False when it cannot be read.
 bool TLogJob::readHadChain()
 {
     try {
         if (dialect_.hasCatalogViews())
             return firstValue(sql::selectLastLogBackup(), u"last_log_backup_lsn").has_value();
-        return firstValue(sql::selectLogBackupHistory(database_), u"backup_set_id").has_value();
+        const std::optional<RecoveryModel> model = readModel();
+        return model && *model != RecoveryModel::Simple &&
+               firstValue(sql::selectBackupHistory(database_), u"backup_set_id").has_value();
     } catch (const EDatabaseError&) {
         return false;
     }

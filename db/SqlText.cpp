@@ -153,10 +153,9 @@ std::u16string selectLastLogBackup()
     return u"select last_log_backup_lsn from sys.database_recovery_status where database_id = db_id()";
 }
 
-std::u16string selectLogBackupHistory(const std::u16string& database)
+std::u16string selectBackupHistory(const std::u16string& database)
 {
-    return u"select top 1 backup_set_id from msdb..backupset where database_name = " + literal(database) +
-           u" and type = 'L'";
+    return u"select top 1 backup_set_id from msdb..backupset where database_name = " + literal(database);
 }
 
 } // namespace db::sql

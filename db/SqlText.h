@@ -51,11 +51,12 @@ std::u16string checkpointAndShrink(const std::u16string& fileName);
 
 // What the job reads to say how it went. From 2005: what keeps the log from
 // being reused, and whether a log backup chain exists (in the current
-// database); on 2000 the backup history in msdb says whether log backups were
-// ever taken. Every generation: the log's virtual log files.
+// database: a database backup that log backups can follow); on 2000 the
+// backup history in msdb says whether the database was ever backed up.
+// Every generation: the log's virtual log files.
 std::u16string selectLogReuseWait(const std::u16string& database);
 std::u16string selectLastLogBackup();
-std::u16string selectLogBackupHistory(const std::u16string& database);
+std::u16string selectBackupHistory(const std::u16string& database);
 std::u16string selectLogInfo();
 
 } // namespace db::sql

@@ -39,8 +39,8 @@ TEST(SqlText, TheJobFrom2008GoesThroughTheRecoveryModel)
     EXPECT_EQ(u8(sql::selectLogReuseWait(u"GameDB")), "select log_reuse_wait_desc from sys.databases where name='GameDB'");
     EXPECT_EQ(u8(sql::selectLastLogBackup()),
               "select last_log_backup_lsn from sys.database_recovery_status where database_id = db_id()");
-    EXPECT_EQ(u8(sql::selectLogBackupHistory(u"Game'DB")),
-              "select top 1 backup_set_id from msdb..backupset where database_name = 'Game''DB' and type = 'L'");
+    EXPECT_EQ(u8(sql::selectBackupHistory(u"Game'DB")),
+              "select top 1 backup_set_id from msdb..backupset where database_name = 'Game''DB'");
 }
 
 TEST(SqlText, TrailingBlanksAreDropped)
