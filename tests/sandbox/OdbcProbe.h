@@ -3,6 +3,8 @@
 // first error the batch raised. For the sandbox's table-driven tests.
 #pragma once
 
+#include "sandbox/sql/Generation.h"
+
 #include <sql.h>
 #include <sqlext.h>
 
@@ -11,6 +13,15 @@
 #include <vector>
 
 namespace testsupport {
+
+// Every generation, and the TDS versions a FreeTDS client logs in with
+// (7.1, as to 2000, and 7.4), for the tables of tests.
+inline constexpr sandbox::Generation AllGenerations[] = {
+    sandbox::Generation::Sql2000, sandbox::Generation::Sql2005, sandbox::Generation::Sql2008,
+    sandbox::Generation::Sql2008R2, sandbox::Generation::Sql2012, sandbox::Generation::Sql2014,
+    sandbox::Generation::Sql2016, sandbox::Generation::Sql2017, sandbox::Generation::Sql2019,
+    sandbox::Generation::Sql2022};
+inline constexpr const char* TdsVersions[] = {"7.1", "7.4"};
 
 class Odbc {
 public:

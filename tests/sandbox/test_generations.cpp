@@ -14,10 +14,6 @@ using testsupport::Odbc;
 
 namespace {
 
-constexpr Generation All[] = {Generation::Sql2000, Generation::Sql2005, Generation::Sql2008,
-                              Generation::Sql2008R2, Generation::Sql2012, Generation::Sql2014,
-                              Generation::Sql2016, Generation::Sql2017, Generation::Sql2019,
-                              Generation::Sql2022};
 
 // The defaults, plus a database whose log an open transaction holds and one
 // in an availability group.
@@ -133,7 +129,7 @@ TEST(Generations, AnswerTheTextsThatChanged)
         {"Select name From sysdatabases order by [DbId]", Generation::Sql2000, "", "master", u"Chinese_PRC_CI_AS"},
     };
     for (const Case& c : cases) {
-        for (const Generation g : All) {
+        for (const Generation g : testsupport::AllGenerations) {
             const std::string& expected = g >= c.from ? c.after : c.before;
             forEachConnection(g, c.collation, [&](Odbc& odbc, const std::string& tds) {
                 EXPECT_EQ(odbc.answer(c.sql), expected)

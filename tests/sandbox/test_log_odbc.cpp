@@ -2,6 +2,7 @@
 // at TDS 7.1 and 7.4: virtual log files and DBCC SHRINKFILE, DBCC LOGINFO
 // and sys.dm_db_log_info, log_reuse_wait, the log backup chain and msdb's
 // history, on the demo catalog's databases.
+#include "OdbcProbe.h"
 #include "tests/support/TestSandbox.h"
 
 #include <sql.h>
@@ -18,10 +19,6 @@ using sandbox::Generation;
 
 namespace {
 
-constexpr Generation All[] = {Generation::Sql2000, Generation::Sql2005, Generation::Sql2008,
-                              Generation::Sql2008R2, Generation::Sql2012, Generation::Sql2014,
-                              Generation::Sql2016, Generation::Sql2017, Generation::Sql2019,
-                              Generation::Sql2022};
 
 // What a batch gave back: the last result set (values as text, NULL as
 // "NULL"), and the number of every message, information or error, in order.
@@ -142,7 +139,7 @@ sandbox::Catalog demo(Generation g)
 void onEach(const std::function<sandbox::Catalog(Generation)>& make,
             const std::function<void(Generation, Client&, const std::string&)>& check)
 {
-    for (const Generation g : All) {
+    for (const Generation g : testsupport::AllGenerations) {
         for (const char* tds : {"7.1", "7.4"}) {
             testsupport::TestSandbox server(make(g));
             Client client(server.port(), tds);

@@ -14,13 +14,10 @@
 using sandbox::Generation;
 using testsupport::Odbc;
 
+using testsupport::TdsVersions;
+
 namespace {
 
-constexpr Generation All[] = {Generation::Sql2000, Generation::Sql2005, Generation::Sql2008,
-                              Generation::Sql2008R2, Generation::Sql2012, Generation::Sql2014,
-                              Generation::Sql2016, Generation::Sql2017, Generation::Sql2019,
-                              Generation::Sql2022};
-constexpr const char* TdsVersions[] = {"7.1", "7.4"};
 
 // The defaults, plus databases named with reserved words of one generation or
 // another, and one in each state USE refuses.
@@ -48,7 +45,7 @@ struct Case {
 // Each case on a fresh catalog and a new connection, on every generation.
 void check(const Case* cases, std::size_t count)
 {
-    for (const Generation g : All) {
+    for (const Generation g : testsupport::AllGenerations) {
         testsupport::TestSandbox server(catalogFor(g));
         for (std::size_t i = 0; i < count; ++i) {
             const Case& c = cases[i];
@@ -153,7 +150,7 @@ TEST(Strictness, DatabasesThatAreNotOnlineCannotBeOpened)
 // takes one session.
 TEST(Strictness, LoginsAndSecondUsersAreRefused)
 {
-    for (const Generation g : All) {
+    for (const Generation g : testsupport::AllGenerations) {
         testsupport::TestSandbox server(catalogFor(g));
         for (const char* tds : TdsVersions) {
             const std::string where = std::string(sandbox::generationInfo(g).name) + ", TDS " + tds;

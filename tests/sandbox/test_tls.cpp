@@ -4,6 +4,7 @@
 // version each build speaks, and what a client that will not speak TLS 1.0
 // meets.
 #include "LoopbackRelay.h"
+#include "OdbcProbe.h"
 
 #include "sandbox/net/Server.h"
 #include "sandbox/net/TlsProfile.h"
@@ -27,9 +28,10 @@
 using sandbox::Generation;
 using sandbox::TlsProtocol;
 
+using testsupport::TdsVersions;
+
 namespace {
 
-constexpr const char* TdsVersions[] = {"7.1", "7.4"};
 constexpr std::uint16_t Tls10 = 0x0301, Tls12 = 0x0303;
 
 // One SQLDriverConnect: whether it connected, else its diagnostics.
