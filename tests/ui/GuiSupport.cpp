@@ -79,12 +79,13 @@ void Session::typeLogin(const QString& password)
     QTest::keyClicks(w().EdtPwd, password);
 }
 
-void Session::chooseDatabase(const QString& name)
+bool Session::chooseDatabase(const QString& name)
 {
     openList(w().CmbDb);
     const int index = w().CmbDb->findText(name);
-    QVERIFY2(index >= 0, qPrintable(name));
+    GUITEST_CHECK(index >= 0, qPrintable(name));
     chooseInOpenList(w().CmbDb, index);
+    return true;
 }
 
 void openList(QComboBox* box)

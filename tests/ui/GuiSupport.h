@@ -10,8 +10,18 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTest>
 
 #include <memory>
+
+// QVERIFY2 for a helper that returns bool: records the failure where it
+// happened and returns false, so that the caller's QVERIFY(helper(...)) stops
+// the test (a plain QVERIFY would only leave the helper).
+#define GUITEST_CHECK(condition, message)                                                   \
+    do {                                                                                    \
+        if (!QTest::qVerify(static_cast<bool>(condition), #condition, (message), __FILE__, __LINE__)) \
+            return false;                                                                   \
+    } while (false)
 
 namespace guitest {
 
@@ -72,8 +82,9 @@ public:
 
     // The user types the server name and the password.
     void typeLogin(const QString& password = "sandbox");
-    // The user opens the database list and picks this database.
-    void chooseDatabase(const QString& name);
+    // The user opens the database list and picks this database. False (the
+    // test failed) when the list does not hold it.
+    [[nodiscard]] bool chooseDatabase(const QString& name);
 
 private:
     testsupport::TestSandbox sandbox_;

@@ -60,15 +60,17 @@ class GenerationsTest : public QObject {
     void start(const sandbox::Catalog& catalog) { session = std::make_unique<guitest::Session>(catalog); }
 
     // Browses to the database, sets the check box, presses the button.
-    void runJob(const QString& database, bool checked)
+    [[nodiscard]] bool runJob(const QString& database, bool checked)
     {
         session->typeLogin();
-        session->chooseDatabase(database);
-        QVERIFY(session->boxes().texts().isEmpty());
+        if (!session->chooseDatabase(database))
+            return false;
+        GUITEST_CHECK(session->boxes().texts().isEmpty(), qPrintable(session->boxes().texts().join('\n')));
         session->clearSent();
         if (w().Chk->isChecked() != checked)
             QTest::mouseClick(w().Chk, Qt::LeftButton);
         QTest::mouseClick(w().BtnOk, Qt::LeftButton);
+        return true;
     }
 
     sandbox::Database db(const std::u16string& name) { return *engine().catalog().find(name); }
@@ -120,7 +122,7 @@ private slots:
         catalog.find(u"Shop")->setRecovery(before);
         start(catalog);
 
-        runJob("Shop", checked);
+        QVERIFY(runJob("Shop", checked));
         // The option outside the transaction, the batch inside it.
         texts.insert(texts.size() - 1, "SET IMPLICIT_TRANSACTIONS ON");
         texts << "IF @@TRANCOUNT > 0 COMMIT TRAN" << "SET IMPLICIT_TRANSACTIONS OFF";
@@ -158,7 +160,7 @@ private slots:
         QFETCH(QString, database);
         QFETCH(QString, shown);
         start(catalogFor(generation));
-        runJob(database, false);
+        QVERIFY(runJob(database, false));
         QCOMPARE(session->boxes().texts(), QStringList({shown}));
         // Whatever happened, the database is back in the model it had.
         QCOMPARE(db(database.toStdU16String()).recovery(), RecoveryModel::Full);
@@ -168,7 +170,7 @@ private slots:
     {
         start(catalogFor(Generation::Sql2019));
         session->typeLogin();
-        session->chooseDatabase("Shop");
+        QVERIFY(session->chooseDatabase("Shop"));
         sandbox::Catalog c = engine().catalog();
         c.find(u"Shop")->files[1].name = u"Renamed_Log";
         engine().setCatalog(c);
@@ -182,7 +184,7 @@ private slots:
     void aCaseSensitiveServerIsBrowsedAndCleaned()
     {
         start(catalogFor(Generation::Sql2019, u"Chinese_PRC_BIN"));
-        runJob("Shop", true);
+        QVERIFY(runJob("Shop", true));
         QCOMPARE(session->boxes().texts(), QStringList({Succeeded}));
         QCOMPARE(w().EdtLogSize->text(), QString("1280"));
     }
