@@ -3,6 +3,7 @@
 #include "db/AdoConnection.h"
 #include "db/AdoDataSet.h"
 #include "db/Errors.h"
+#include "db/FixedValues.h"
 #include "db/Text.h"
 #include "db/Variant.h"
 
@@ -11,9 +12,6 @@
 namespace db {
 
 namespace {
-
-// Messages every shrink sends, which say nothing about why a log stayed.
-bool isRoutine(long number) { return number == 2528 || number == 5701 || number == 5703; }
 
 constexpr int PagesPerMb = 128;  // 8 KB pages
 
@@ -80,7 +78,7 @@ void TLogJob::TruncateAndShrink()
     }
     shrinkMessage_.clear();
     for (const ServerMessage& m : connection_.Execute(text))
-        if (!isRoutine(m.number) && shrinkMessage_.empty())
+        if (!fixed::isRoutineMessage(m.number) && shrinkMessage_.empty())
             shrinkMessage_ = m.text;
 }
 

@@ -6,6 +6,7 @@
 #include "db/AdoConnection.h"
 #include "db/AdoDataSet.h"
 #include "db/ConnectionString.h"
+#include "db/FixedValues.h"
 #include "db/LogJob.h"
 #include "db/discovery/ServerBrowser.h"
 #include "db/SqlText.h"
@@ -27,7 +28,7 @@ ConnectionMaker MakeConnection = [] { return std::make_unique<db::TADOConnection
 bool Connected() { return SqlConn && SqlConn->Connected(); }
 
 std::u16string u16(const QString& text) { return text.toStdU16String(); }
-QString qstr(const std::u16string& text) { return QString::fromStdU16String(text); }
+QString qstr(std::u16string_view text) { return QStringView(text).toString(); }
 
 // Forgets the browse: both lists and both file details.
 void ResetSelection(Ui::TFrmMain& form)
@@ -136,8 +137,8 @@ void TFrmMain::CmbServerClick()
 void TFrmMain::CmbDbDropDown()
 {
     CmbDb->clear();
-    if (SqlConn && ConnSql(*SqlConn, CmbServer->currentText(), QStringLiteral("master"), EdtUid->text(),
-                           EdtPwd->text())) {
+    if (SqlConn && ConnSql(*SqlConn, CmbServer->currentText(), qstr(db::fixed::BrowseDatabase),
+                           EdtUid->text(), EdtPwd->text())) {
         db::TADODataSet Query;
         Query.SetConnection(SqlConn.get());
         Query.SetCursorLocation(db::TCursorLocation::clUseClient);

@@ -4,6 +4,7 @@
 
 #include "db/AdoConnection.h"
 #include "db/ConnectionString.h"
+#include "db/FixedValues.h"
 #include "db/ServerGeneration.h"
 #include "db/odbc/Diagnostics.h"
 #include "db/odbc/OdbcHandle.h"
@@ -15,8 +16,8 @@ namespace db::detail {
 
 class ConnectionCore {
 public:
-    int connectionTimeout = 15;
-    int commandTimeout = 30;
+    int connectionTimeout = fixed::ConnectionTimeoutSeconds;
+    int commandTimeout = fixed::CommandTimeoutSeconds;
     std::u16string connectionString;
     int tranCount = 0;
     // As the login acknowledgement gave it; 2000 until known.
