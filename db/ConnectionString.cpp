@@ -186,6 +186,14 @@ std::u16string connectionText(const std::u16string& server, const std::u16string
                              {u"Pwd", pwd}});
 }
 
+std::u16string serverAddress(const std::u16string& host, const std::u16string& instance,
+                             std::optional<std::uint16_t> tcpPort)
+{
+    if (tcpPort)
+        return host + u',' + asciiToUtf16(std::to_string(*tcpPort));
+    return instance.empty() ? host : host + u'\\' + instance;
+}
+
 namespace {
 
 enum class Key { Provider, Server, Database, Uid, Pwd, Ignored };

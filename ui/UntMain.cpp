@@ -41,6 +41,16 @@ void ResetSelection(Ui::TFrmMain& form)
     form.EdtLogSize->setText(QString());
 }
 
+// The list shows names; a listed server is reached where discovery heard it,
+// a typed name as typed.
+QString ServerToConnect(const QComboBox& box)
+{
+    const int i = box.currentIndex();
+    if (i >= 0 && box.itemText(i) == box.currentText() && box.itemData(i).isValid())
+        return box.itemData(i).toString();
+    return box.currentText();
+}
+
 QString FieldText(const db::TADODataSet& query, const std::u16string& name)
 {
     return qstr(db::VarToStr(query.FieldValue(name)));
@@ -92,7 +102,7 @@ void TFrmMain::FormCreate(const db::ServerBrowser& Browser)
         const db::TSqlServerLocator Locator(Browser);
         const db::TNameList Names = Locator.ListAvailableSQLServers();
         for (int i = 1; i <= Names.Count(); ++i)
-            CmbServer->addItem(qstr(Names.Item(i)));
+            CmbServer->addItem(qstr(Names.Item(i)), qstr(Names.Address(i)));
         if (CmbServer->count() > 0)
             CmbServer->setCurrentIndex(0);
     } catch (const std::exception&) {
@@ -137,7 +147,7 @@ void TFrmMain::CmbServerClick()
 void TFrmMain::CmbDbDropDown()
 {
     CmbDb->clear();
-    if (SqlConn && ConnSql(*SqlConn, CmbServer->currentText(), qstr(db::fixed::BrowseDatabase),
+    if (SqlConn && ConnSql(*SqlConn, ServerToConnect(*CmbServer), qstr(db::fixed::BrowseDatabase),
                            EdtUid->text(), EdtPwd->text())) {
         db::TADODataSet Query;
         Query.SetConnection(SqlConn.get());
