@@ -3,6 +3,7 @@
 // Winsock do not), so it initialises none.
 #include "app/StartupProbe.h"
 #include "db/discovery/ServerBrowser.h"
+#include "ui/Messages.h"
 #include "ui/UntMain.h"
 #include "ui/WindowLook.h"
 
@@ -14,7 +15,7 @@ int main(int, char** argv)
     char* qtArgv[] = {argv[0], nullptr};
     QApplication application(qtArgc, qtArgv);
     ui::setUpApplicationLook();
-    QApplication::setApplicationDisplayName(QStringLiteral("SQL SERVER日志清理工具"));
+    QApplication::setApplicationDisplayName(ui::text::ApplicationTitle);
     // Names the installed desktop entry, so desktops match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.example.sqllogclean"));
 

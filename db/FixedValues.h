@@ -20,9 +20,9 @@ inline constexpr std::uint16_t DefaultTcpPort = 1433;
 inline constexpr int ConnectionTimeoutSeconds = 15;
 inline constexpr int CommandTimeoutSeconds = 30;
 
-// Informational messages that come with every browse or shrink and say
-// nothing about its outcome: 2528 "DBCC execution completed", 5701 "Changed
-// database context", 5703 "Changed language setting".
+// Informational messages that come with every login, browse or shrink and
+// say nothing about why a log stayed: 2528 "DBCC execution completed", 5701
+// "Changed database context", 5703 "Changed language setting".
 inline constexpr std::array<long, 3> RoutineMessageNumbers = {2528, 5701, 5703};
 
 constexpr bool isRoutineMessage(long number)

@@ -53,11 +53,13 @@ void TDropDownList::setSearchClock(Clock clock) { clock_ = std::move(clock); }
 void TDropDownList::showPopup()
 {
     // A handler that shows a message box takes the focus away; the list then
-    // stays closed, as the user's attention is elsewhere.
+    // stays closed, as the user's attention is elsewhere. The focus passing
+    // through no widget at all (the window's activation settling while the
+    // handler waits for the server) is not a move.
     bool focusMoved = false;
     const auto watch = connect(qApp, &QApplication::focusChanged, this,
                                [this, &focusMoved](QWidget*, QWidget* now) {
-                                   if (now != this)
+                                   if (now != nullptr && now != this)
                                        focusMoved = true;
                                });
     emit dropDown();
