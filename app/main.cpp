@@ -1,5 +1,6 @@
-// Start-up: COM (Windows only), the application and its title, the window,
-// the message loop. The program reads no command line.
+// Start-up: the application and its title, the window, the message loop.
+// The program reads no command line. Nothing in it uses COM (ODBC and
+// Winsock do not), so it initialises none.
 #include "app/StartupProbe.h"
 #include "db/discovery/ServerBrowser.h"
 #include "ui/Messages.h"
@@ -8,35 +9,18 @@
 
 #include <QApplication>
 
-#ifdef _WIN32
-#include <objbase.h>
-#endif
-
 int main(int, char** argv)
 {
-#ifdef _WIN32
-    // The data access and the server browser expect a single-threaded apartment.
-    const bool comReady = SUCCEEDED(CoInitialize(nullptr));
-#endif
-    int rc = 0;
-    {
-        int qtArgc = 1;  // Qt sees the program name only
-        char* qtArgv[] = {argv[0], nullptr};
-        QApplication application(qtArgc, qtArgv);
-        ui::setUpApplicationLook();
-        QApplication::setApplicationDisplayName(ui::text::ApplicationTitle);
-        // Names the installed desktop entry, so desktops match the window to its menu entry and icon.
-        QGuiApplication::setDesktopFileName(QStringLiteral("org.example.sqllogclean"));
+    int qtArgc = 1;  // Qt sees the program name only
+    char* qtArgv[] = {argv[0], nullptr};
+    QApplication application(qtArgc, qtArgv);
+    ui::setUpApplicationLook();
+    QApplication::setApplicationDisplayName(ui::text::ApplicationTitle);
+    // Names the installed desktop entry, so desktops match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.sqllogclean"));
 
-        TFrmMain FrmMain(db::ServerBrowser::network());
-        app::reportFirstShowIfAsked(FrmMain);
-        FrmMain.show();
-        rc = application.exec();
-    }
-#ifdef _WIN32
-    // After the window and what it owns are gone.
-    if (comReady)
-        CoUninitialize();
-#endif
-    return rc;
+    TFrmMain FrmMain(db::ServerBrowser::network());
+    app::reportFirstShowIfAsked(FrmMain);
+    FrmMain.show();
+    return application.exec();
 }

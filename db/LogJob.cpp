@@ -3,6 +3,7 @@
 #include "db/AdoConnection.h"
 #include "db/AdoDataSet.h"
 #include "db/Errors.h"
+#include "db/FixedValues.h"
 #include "db/LogLayout.h"
 #include "db/SqlText.h"
 #include "db/Text.h"
@@ -19,9 +20,6 @@ constexpr std::int64_t PagesPerMb = 128;  // 8 KB pages
 constexpr std::int64_t TargetPages = sql::ShrinkTargetMb * PagesPerMb;
 constexpr long EndOfLogInUse = 9008;  // DBCC SHRINKFILE: the VLF at the end holds the active log
 constexpr std::int32_t LogFileStatus = 0x40;  // sysfiles.status
-
-// Messages every shrink or login sends, which say nothing about why a log stayed.
-bool isRoutine(long number) { return number == 2528 || number == 5701 || number == 5703; }
 
 std::int64_t integerOf(const Variant& value)
 {
@@ -363,7 +361,7 @@ void TLogJob::readShortfall(int fileId)
         return;
     }
     for (const ServerMessage& m : shrinkMessages_) {
-        if (!isRoutine(m.number)) {
+        if (!fixed::isRoutineMessage(m.number)) {
             outcome_.shortfall = Shortfall::ShrinkMessage;
             outcome_.shrinkMessage = m.text;
             return;

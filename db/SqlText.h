@@ -1,5 +1,7 @@
-// Every SQL text the tool sends is built here, so that names reach the
-// server as exactly the names they are.
+// The SQL texts of browsing and of the job, built here so that names reach
+// the server as exactly the names they are. The transaction statements and
+// the session settings around them, which take no names, belong to the
+// connection (AdoConnection.cpp, odbc/ConnectionCore.cpp).
 #pragma once
 
 #include "db/ServerGeneration.h"

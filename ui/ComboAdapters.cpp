@@ -39,7 +39,7 @@ TDropDownList::TDropDownList(QWidget* parent)
     : QComboBox(parent), clock_(monotonicMs)
 {
     setEditable(false);
-    setMaxVisibleItems(8);
+    setMaxVisibleItems(ListVisibleRows);
     // Qt reports both mouse choices in the list and arrow keys on the closed
     // box as activation; code changes never are.
     connect(this, qOverload<int>(&QComboBox::activated), this, [this](int) {
@@ -104,7 +104,7 @@ TEditCombo::TEditCombo(QWidget* parent) : QComboBox(parent)
 {
     setEditable(true);
     setInsertPolicy(QComboBox::NoInsert);
-    setMaxVisibleItems(8);
+    setMaxVisibleItems(ListVisibleRows);
     setCompleter(nullptr);  // completion is ours: it must know when the entry changes
     connect(this, qOverload<int>(&QComboBox::activated), this, [this](int) { emit click(); });
     connect(lineEdit(), &QLineEdit::textEdited, this, [this](const QString& typed) {

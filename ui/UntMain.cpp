@@ -9,6 +9,7 @@
 #include "db/AdoDataSet.h"
 #include "db/ConnectionString.h"
 #include "db/Errors.h"
+#include "db/FixedValues.h"
 #include "db/LogJob.h"
 #include "db/discovery/ServerBrowser.h"
 #include "db/SqlText.h"
@@ -32,7 +33,7 @@ QString FilesOf;
 ConnectionMaker MakeConnection = [] { return std::make_unique<db::TADOConnection>(); };
 
 std::u16string u16(const QString& text) { return text.toStdU16String(); }
-QString qstr(const std::u16string& text) { return QString::fromStdU16String(text); }
+QString qstr(std::u16string_view text) { return QStringView(text).toString(); }
 
 // Open, and for the server the window shows. No connection at all (FormCreate
 // failed to make one) counts as not connected.
@@ -67,6 +68,16 @@ void ResetSelection(Ui::TFrmMain& form)
     form.CmbDb->clear();
     form.CmbDb->setCurrentIndex(-1);
     ResetFiles(form);
+}
+
+// The list shows names; a listed server is reached where discovery heard it,
+// a typed name as typed.
+QString ServerToConnect(const QComboBox& box)
+{
+    const int i = box.currentIndex();
+    if (i >= 0 && box.itemText(i) == box.currentText() && box.itemData(i).isValid())
+        return box.itemData(i).toString();
+    return box.currentText();
 }
 
 QString FieldText(const db::TADODataSet& query, const std::u16string& name)
@@ -120,7 +131,7 @@ void TFrmMain::FormCreate(const db::ServerBrowser& Browser)
         const db::TSqlServerLocator Locator(Browser);
         const db::TNameList Names = Locator.ListAvailableSQLServers();
         for (int i = 1; i <= Names.Count(); ++i)
-            CmbServer->addItem(qstr(Names.Item(i)));
+            CmbServer->addItem(qstr(Names.Item(i)), qstr(Names.Address(i)));
         if (CmbServer->count() > 0)
             CmbServer->setCurrentIndex(0);
     } catch (const std::exception&) {
@@ -169,8 +180,8 @@ void TFrmMain::CmbDbDropDown()
 {
     CmbDb->clear();
     ConnectedServer.clear();
-    if (SqlConn && ConnSql(*SqlConn, CmbServer->currentText(), QStringLiteral("master"), EdtUid->text(),
-                           EdtPwd->text())) {
+    if (SqlConn && ConnSql(*SqlConn, ServerToConnect(*CmbServer), qstr(db::fixed::BrowseDatabase),
+                           EdtUid->text(), EdtPwd->text())) {
         ConnectedServer = CmbServer->currentText();
         db::TADODataSet Query;
         Query.SetConnection(SqlConn.get());

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "db/ConnectionString.h"
+#include "db/FixedValues.h"
 #include "db/ServerGeneration.h"
 #include "db/ServerMessage.h"
 #include "db/odbc/Diagnostics.h"
@@ -18,8 +19,8 @@ namespace db::detail {
 
 class ConnectionCore {
 public:
-    int connectionTimeout = 15;
-    int commandTimeout = 30;
+    int connectionTimeout = fixed::ConnectionTimeoutSeconds;
+    int commandTimeout = fixed::CommandTimeoutSeconds;
     std::u16string connectionString;
     // Every diagnostic of the last open or batch (TADOConnection::Errors).
     std::vector<ServerMessage> lastMessages;

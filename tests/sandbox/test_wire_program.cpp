@@ -21,16 +21,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// build/tests/sandbox/<test> -> build/sandbox/sqlsandbox, unless SQLSANDBOX says otherwise.
+// Where the build put the program (tests/sandbox/CMakeLists.txt), unless
+// SQLSANDBOX says otherwise.
 fs::path programPath()
 {
     if (const char* given = std::getenv("SQLSANDBOX"))
         return given;
-    std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    if (ec)
-        return {};
-    return self.parent_path().parent_path().parent_path() / "sandbox" / "sqlsandbox";
+    return SQLLOGCLEAN_SANDBOX_PROGRAM;
 }
 
 struct Outcome {
@@ -128,8 +125,8 @@ class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!fs::exists(programPath()))
-            GTEST_SKIP() << "sqlsandbox not built at " << programPath();
+        // Built before this test; missing, it is a fault, not a reason to pass.
+        ASSERT_TRUE(fs::exists(programPath())) << "no sqlsandbox at " << programPath();
     }
 };
 

@@ -11,11 +11,20 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTest>
 #include <QTimer>
 
 #include <functional>
-
 #include <memory>
+
+// QVERIFY2 for a helper that returns bool: records the failure where it
+// happened and returns false, so that the caller's QVERIFY(helper(...)) stops
+// the test (a plain QVERIFY would only leave the helper).
+#define GUITEST_CHECK(condition, message)                                                   \
+    do {                                                                                    \
+        if (!QTest::qVerify(static_cast<bool>(condition), #condition, (message), __FILE__, __LINE__)) \
+            return false;                                                                   \
+    } while (false)
 
 namespace guitest {
 
