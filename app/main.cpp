@@ -1,9 +1,9 @@
 // Start-up: the application and its title, the window, the message loop.
-// The program reads no command line. It needs no COM of its own: the data
-// layer is ODBC and Winsock, and on Windows Qt initialises OLE for the
-// window's thread itself.
+// The program reads no command line. Nothing in it uses COM (ODBC and
+// Winsock do not), so it initialises none.
 #include "app/StartupProbe.h"
 #include "db/discovery/ServerBrowser.h"
+#include "ui/Messages.h"
 #include "ui/UntMain.h"
 #include "ui/WindowLook.h"
 
@@ -15,7 +15,7 @@ int main(int, char** argv)
     char* qtArgv[] = {argv[0], nullptr};
     QApplication application(qtArgc, qtArgv);
     ui::setUpApplicationLook();
-    QApplication::setApplicationDisplayName(QStringLiteral("SQL SERVER日志清理工具"));
+    QApplication::setApplicationDisplayName(ui::text::ApplicationTitle);
     // Names the installed desktop entry, so desktops match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.example.sqllogclean"));
 

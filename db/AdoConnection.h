@@ -2,6 +2,7 @@
 #pragma once
 
 #include "db/ServerGeneration.h"
+#include "db/ServerMessage.h"
 
 #include <memory>
 #include <string>
@@ -13,13 +14,6 @@ namespace detail {
 class ConnectionCore;
 }
 
-// An informational message of the server (severity 10 and below), such as
-// DBCC's "Cannot shrink log file ...".
-struct ServerMessage {
-    long number = 0;
-    std::u16string text;  // cleaned as error messages are
-};
-
 class TADOConnection {
 public:
     TADOConnection();
@@ -27,7 +21,8 @@ public:
     TADOConnection(const TADOConnection&) = delete;
     TADOConnection& operator=(const TADOConnection&) = delete;
 
-    // Seconds; applied at the next Open (login) and at every statement (query).
+    // Seconds; applied at the next Open (login) and at every statement
+    // (query). A command time-out of 0 waits for as long as the server takes.
     int ConnectionTimeout() const;
     void SetConnectionTimeout(int seconds);
     int CommandTimeout() const;
@@ -49,41 +44,39 @@ public:
     // loaded, the message is MissingComponentsMessage: what a machine without
     // the data access components answers.
     void Open();
-    // Rolls back a transaction still counted as open, then disconnects.
-    // Does nothing when closed; never throws (a dead link is just let go).
+    // Disconnects. Does nothing when closed; never throws (a dead link is
+    // just let go).
     void Close();
 
     // Sends the text as one batch (opening first if closed), under the command
     // time-out, reads every result and throws on an error in any of them.
-    // Returns the server's informational messages, in order.
+    // Returns the server's informational messages, in order. A link that died
+    // since the last statement is reopened in the database it was in, so a
+    // reconnection never lands a statement somewhere else.
     std::vector<ServerMessage> Execute(const std::u16string& sql);
+
+    // Every diagnostic of the last Open or Execute (or query), errors and
+    // informational messages alike, in order: why a login failed, which
+    // statements of a batch failed.
+    const std::vector<ServerMessage>& Errors() const;
+
+    // The database the session is in now, as the server named it; empty when
+    // closed.
+    std::u16string CurrentDatabase() const;
+
+    // Asks the server to stop the statement running now (a TDS attention);
+    // it then fails with "Operation canceled". Safe to call from another
+    // thread while this one waits in Execute; does nothing between statements.
+    void Cancel();
 
     // The server's version, read at Open from the driver (2000 until then,
     // and when it cannot be read).
     db::ServerVersion ServerVersion() const;
 
-    // Manual commit as SQL Server's own ODBC driver does it (implicit
-    // transactions), so that BACKUP LOG may run inside: there is no explicit
-    // BEGIN TRANSACTION. Returns the nesting level (1; a second one throws,
-    // as sqloledb has no nested transactions). Commit and roll back throw
-    // when no transaction is counted; the count drops only when they succeed.
-    // Once it has dropped, the session is out of implicit mode: if it cannot
-    // be switched back, the connection is closed rather than left opening
-    // transactions nobody ends. A transaction lost with its link is not
-    // reconnected: Execute, CommitTrans and RollbackTrans all throw (the
-    // server has rolled it back with the session), and Close lets it go.
-    int BeginTrans();
-    void CommitTrans();
-    void RollbackTrans();
-    int TransactionCount() const;
-    bool InTransaction() const { return TransactionCount() > 0; }
-
     // For TADODataSet.
     detail::ConnectionCore& core();
 
 private:
-    void endTransaction(const std::u16string& statement);
-
     std::unique_ptr<detail::ConnectionCore> core_;
 };
 

@@ -1,6 +1,7 @@
 #include "ConnectionString.h"
 
 #include "Errors.h"
+#include "FixedValues.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -178,11 +179,19 @@ std::u16string odbcValue(const std::u16string& value, BraceStyle style)
 std::u16string connectionText(const std::u16string& server, const std::u16string& database,
                               const std::u16string& uid, const std::u16string& pwd)
 {
-    return connstr::compose({{u"provider", u"sqloledb"},
+    return connstr::compose({{u"provider", std::u16string(fixed::Provider)},
                              {u"Server", server},
                              {u"DataBase", database},
                              {u"Uid", uid},
                              {u"Pwd", pwd}});
+}
+
+std::u16string serverAddress(const std::u16string& host, const std::u16string& instance,
+                             std::optional<std::uint16_t> tcpPort)
+{
+    if (tcpPort)
+        return host + u',' + asciiToUtf16(std::to_string(*tcpPort));
+    return instance.empty() ? host : host + u'\\' + instance;
 }
 
 namespace {
@@ -279,7 +288,8 @@ std::u16string toOdbcConnectionString(const std::u16string& oledbText, const Odb
         case Key::Ignored: break;
         }
     }
-    if (!provider || !(SameText(*provider, u"sqloledb") || SameText(*provider, u"sqloledb.1")))
+    const std::u16string versioned = std::u16string(fixed::Provider) + u".1";
+    if (!provider || !(SameText(*provider, fixed::Provider) || SameText(*provider, versioned)))
         throw EDatabaseError(u"Provider cannot be found. It may not be properly installed");
 
     // "host,port" names the port; "host\instance" is resolved by the driver
@@ -293,7 +303,7 @@ std::u16string toOdbcConnectionString(const std::u16string& oledbText, const Odb
         if (const auto slash = host.find(u'\\'); slash != std::u16string::npos)
             host.erase(slash);  // a port given wins over the instance look-up
     } else if (server.find(u'\\') == std::u16string::npos) {
-        port = u"1433";
+        port = asciiToUtf16(std::to_string(fixed::DefaultTcpPort));
     }
     if (SameText(host, u"(local)") || host == u".")
         host = u"127.0.0.1";

@@ -3,6 +3,8 @@
 // driver that stands in for the provider.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,6 +46,13 @@ std::u16string odbcValue(const std::u16string& value, BraceStyle style = BraceSt
 // quoted only when the OLE DB rules require it.
 std::u16string connectionText(const std::u16string& server, const std::u16string& database,
                               const std::u16string& uid, const std::u16string& pwd);
+
+// A Server= value that reaches a server by address, for when its name may
+// not resolve: "host,port" when the port is known; otherwise "host\instance"
+// for a named instance (the driver asks the host's browser service for the
+// port) or "host" for a default instance (the default port).
+std::u16string serverAddress(const std::u16string& host, const std::u16string& instance,
+                             std::optional<std::uint16_t> tcpPort);
 
 // Which family a driver belongs to, for the keywords it understands.
 enum class DriverKind {

@@ -3,27 +3,90 @@
 #include "db/AdoConnection.h"
 #include "db/AdoDataSet.h"
 #include "db/Errors.h"
+#include "db/FixedValues.h"
+#include "db/LogLayout.h"
+#include "db/SqlText.h"
 #include "db/Text.h"
 #include "db/Variant.h"
 
-#include <stdexcept>
+#include <algorithm>
+#include <utility>
 
 namespace db {
 
 namespace {
 
-// Messages every shrink sends, which say nothing about why a log stayed.
-bool isRoutine(long number) { return number == 2528 || number == 5701 || number == 5703; }
+constexpr std::int64_t PagesPerMb = 128;  // 8 KB pages
+constexpr std::int64_t TargetPages = sql::ShrinkTargetMb * PagesPerMb;
+constexpr long EndOfLogInUse = 9008;  // DBCC SHRINKFILE: the VLF at the end holds the active log
+constexpr std::int32_t LogFileStatus = 0x40;  // sysfiles.status
 
-constexpr int PagesPerMb = 128;  // 8 KB pages
+std::int64_t integerOf(const Variant& value)
+{
+    if (value.IsNull() || value.IsEmpty())
+        return 0;
+    if (value.Type() == VarType::Integer)
+        return value.AsInteger();
+    if (value.Type() == VarType::Float)
+        return static_cast<std::int64_t>(value.AsFloat());
+    try {
+        return std::stoll(toUtf8(Trim(VarToStr(value))));
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+// The database's model, for putting it back; SIMPLE counts as none.
+std::optional<RecoveryModel> modelToKeep(RecoveryModel model)
+{
+    return model == RecoveryModel::Simple ? std::nullopt : std::optional(model);
+}
+
+// Sets the connection's command time-out for a while: none for the job's
+// statements, which may take minutes on a real server.
+class CommandTimeout {
+public:
+    CommandTimeout(TADOConnection& connection, int seconds)
+        : connection_(connection), before_(connection.CommandTimeout())
+    {
+        connection_.SetCommandTimeout(seconds);
+    }
+    ~CommandTimeout() { connection_.SetCommandTimeout(before_); }
+    CommandTimeout(const CommandTimeout&) = delete;
+    CommandTimeout& operator=(const CommandTimeout&) = delete;
+
+private:
+    TADOConnection& connection_;
+    int before_;
+};
 
 } // namespace
 
+bool TruncatesAtEveryCheckpoint(const std::u16string& database)
+{
+    const std::u16string name = sql::stripTrailingBlanks(database);
+    return SameText(name, u"tempdb") || SameText(name, u"master");
+}
+
+bool TruncatesLogOnCheckpoint(TADOConnection& connection, const std::u16string& database)
+{
+    if (TruncatesAtEveryCheckpoint(database))
+        return true;
+    TADODataSet query;
+    query.SetConnection(&connection);
+    query.SetCommandText(sql::selectRecoveryModel(database));
+    query.Open();
+    if (query.RecordCount() == 0 || query.FieldValue(u"recovery_model").IsNull())
+        return false;
+    return recoveryModelNamed(VarToStr(query.FieldValue(u"recovery_model"))) == RecoveryModel::Simple;
+}
+
 TLogJob::TLogJob(TADOConnection& connection, std::u16string database, std::u16string file)
     : connection_(connection)
-    , database_(std::move(database))
+    , database_(sql::stripTrailingBlanks(database))
     , file_(std::move(file))
     , dialect_(connection.ServerVersion())
+    , systemLog_(TruncatesAtEveryCheckpoint(database_))
 {
 }
 
@@ -45,83 +108,265 @@ std::optional<RecoveryModel> TLogJob::readModel()
     return name ? recoveryModelNamed(*name) : std::nullopt;
 }
 
+// The shrink and everything read after it act on the session's database:
+// never on another one the session may have ended up in.
+void TLogJob::requireDatabase()
+{
+    if (connection_.CurrentDatabase() != database_)
+        throw EDatabaseError(u"The connection is not in database '" + database_ + u"'");
+}
+
+// Whether the database has a log backup chain, read before the job can
+// break it: from 2005 the server says so (a database backup that log backups
+// can follow); on 2000, a database outside SIMPLE that msdb records a backup
+// of. False when it cannot be read.
+bool TLogJob::readHadChain()
+{
+    try {
+        if (dialect_.hasCatalogViews())
+            return firstValue(sql::selectLastLogBackup(), u"last_log_backup_lsn").has_value();
+        const std::optional<RecoveryModel> model = readModel();
+        return model && *model != RecoveryModel::Simple &&
+               firstValue(sql::selectBackupHistory(database_), u"backup_set_id").has_value();
+    } catch (const EDatabaseError&) {
+        return false;
+    }
+}
+
 void TLogJob::SetTruncateLogOnCheckpoint(bool on)
 {
+    requireDatabase();
+    hadChain_ = !systemLog_ && readHadChain();
+    if (systemLog_)
+        return;
+    const CommandTimeout unlimited(connection_, 0);
+    setCancellable(true);
+    try {
+        setOption(on);
+    } catch (...) {
+        setCancellable(false);
+        throw;
+    }
+    setCancellable(false);
+}
+
+void TLogJob::setOption(bool on)
+{
     if (dialect_.truncatesWithBackupLog()) {
-        connection_.Execute(sql::setTruncLogOnCheckpoint(database_, on));
+        const std::optional<RecoveryModel> before = readModel();
+        work(sql::setTruncLogOnCheckpoint(database_, on));
+        if (on) {
+            wanted_ = RecoveryModel::Simple;
+            brokeChain_ = true;
+        } else if (before) {
+            wanted_ = *before == RecoveryModel::Simple ? RecoveryModel::Full : *before;
+        }
         return;
     }
-    if (on) {
-        connection_.Execute(sql::setRecoveryModel(database_, RecoveryModel::Simple));
-        model_ = RecoveryModel::Simple;
-        return;
-    }
-    // Off: what sp_dboption ... 'False' did. SIMPLE goes back to FULL; FULL
-    // and BULK_LOGGED stay as they are.
     const std::optional<RecoveryModel> model = readModel();
     if (!model)
         throw EDatabaseError(u"The recovery model of database '" + database_ + u"' cannot be read");
-    model_ = *model == RecoveryModel::Simple ? RecoveryModel::Full : *model;
-    if (*model == RecoveryModel::Simple)
-        connection_.Execute(sql::setRecoveryModel(database_, RecoveryModel::Full));
+    if (on && *model != RecoveryModel::Simple) {
+        work(sql::setRecoveryModel(database_, RecoveryModel::Simple));
+        brokeChain_ = true;
+    } else if (!on && *model == RecoveryModel::Simple) {
+        work(sql::setRecoveryModel(database_, RecoveryModel::Full));
+    }
+    wanted_ = on ? RecoveryModel::Simple : (*model == RecoveryModel::Simple ? RecoveryModel::Full : *model);
+}
+
+void TLogJob::setCancellable(bool on)
+{
+    std::lock_guard lock(cancelMutex_);
+    cancellable_ = on;
+}
+
+void TLogJob::Cancel()
+{
+    std::lock_guard lock(cancelMutex_);
+    cancelRequested_ = true;
+    if (cancellable_)
+        connection_.Cancel();
+}
+
+// One statement of the work proper: not sent once a cancel was asked for.
+std::vector<ServerMessage> TLogJob::work(const std::u16string& sql)
+{
+    {
+        std::lock_guard lock(cancelMutex_);
+        if (cancelRequested_)
+            throw EDatabaseError(u"Operation canceled", "HY008");
+    }
+    return connection_.Execute(sql);
+}
+
+void TLogJob::truncateAndShrink()
+{
+    if (systemLog_) {
+        requireDatabase();
+        shrinkMessages_ = work(sql::checkpointAndShrink(file_));
+        return;
+    }
+    if (dialect_.truncatesWithBackupLog()) {
+        requireDatabase();
+        try {
+            shrinkMessages_ = work(sql::truncateAndShrink(database_, file_));
+        } catch (const EDatabaseError&) {
+            // BACKUP reports its every failure with 3013: without it, the
+            // log was truncated before whatever else failed.
+            const auto& errors = connection_.Errors();
+            if (std::none_of(errors.begin(), errors.end(), [](const ServerMessage& m) { return m.number == 3013; }))
+                brokeChain_ = true;
+            throw;
+        }
+        brokeChain_ = true;
+        return;
+    }
+    const std::optional<RecoveryModel> keep = modelToKeep(wanted_.value_or(RecoveryModel::Simple));
+    if (keep) {
+        work(sql::setRecoveryModel(database_, RecoveryModel::Simple));
+        switched_ = true;
+        brokeChain_ = true;
+    }
+    requireDatabase();
+    shrinkMessages_ = work(sql::checkpointAndShrink(file_));
+}
+
+// Twice at most: a link that dropped is reopened by the first attempt's
+// failure, in the job's database, for the second.
+void TLogJob::putModelBack()
+{
+    const std::u16string statement = sql::setRecoveryModel(database_, *wanted_);
+    for (int attempt = 1;; ++attempt) {
+        try {
+            connection_.Execute(statement);
+            return;
+        } catch (const EDatabaseError&) {
+            if (attempt == 2 || connection_.Connected())
+                throw;
+        }
+    }
 }
 
 void TLogJob::TruncateAndShrink()
 {
-    std::u16string text;
-    if (dialect_.truncatesWithBackupLog()) {
-        text = sql::truncateAndShrink(database_, file_);
-    } else {
-        // Reading the model here would open an implicit transaction, in which
-        // ALTER DATABASE is refused: it was read by the option step.
-        if (!model_)
-            throw std::logic_error("TLogJob: the option step comes first");
-        text = sql::checkpointAndShrink(database_, file_, *model_);
-    }
-    shrinkMessage_.clear();
-    for (const ServerMessage& m : connection_.Execute(text))
-        if (!isRoutine(m.number) && shrinkMessage_.empty())
-            shrinkMessage_ = m.text;
-}
-
-std::optional<int> TLogJob::sizeAboveTargetMb()
-{
-    const auto size = firstValue(sql::selectFileByName(file_), u"size");
-    if (!size)
-        return std::nullopt;
-    const long long pages = std::stoll(toUtf8(*size));
-    if (pages <= static_cast<long long>(sql::ShrinkTargetMb) * PagesPerMb)
-        return std::nullopt;
-    return static_cast<int>((pages + PagesPerMb - 1) / PagesPerMb);
-}
-
-std::u16string TLogJob::reuseWait()
-{
-    return firstValue(sql::selectLogReuseWait(database_), u"log_reuse_wait_desc").value_or(u"");
-}
-
-// Each part on its own: a part that cannot be read stays empty, and the
-// job's success is reported all the same.
-LogJobOutcome TLogJob::Outcome()
-{
-    LogJobOutcome outcome;
-    try {
-        outcome.sizeAboveTargetMb = sizeAboveTargetMb();
-    } catch (const std::exception&) {
-    }
-    if (outcome.sizeAboveTargetMb) {
-        outcome.shrinkMessage = shrinkMessage_;
+    std::exception_ptr failure;
+    {
+        const CommandTimeout unlimited(connection_, 0);
+        setCancellable(true);
         try {
-            if (dialect_.hasCatalogViews())
-                outcome.reuseWait = reuseWait();
-        } catch (const std::exception&) {
+            truncateAndShrink();
+        } catch (const EDatabaseError&) {
+            failure = std::current_exception();
+        }
+        setCancellable(false);
+        if (switched_) {
+            try {
+                putModelBack();
+            } catch (const EDatabaseError&) {
+                if (!failure)
+                    failure = std::current_exception();
+            }
+        }
+    }
+    readOutcome();
+    if (failure)
+        std::rethrow_exception(failure);
+    if (outcome_.modelNotRestored)
+        throw EDatabaseError(u"The recovery model of database '" + database_ + u"' could not be put back");
+}
+
+// Each part on its own, never throwing: what cannot be read stays unknown.
+void TLogJob::readOutcome()
+{
+    outcome_.chainBroken = hadChain_.value_or(false) && brokeChain_;
+    if (wanted_) {
+        std::optional<RecoveryModel> now;
+        try {
+            now = readModel();
+        } catch (const EDatabaseError&) {
+        }
+        if (now != wanted_) {
+            outcome_.modelNotRestored = true;
+            outcome_.modelNow = now;
+            outcome_.putBack = sql::setRecoveryModel(database_, *wanted_);
         }
     }
     try {
-        outcome.model = readModel();
-    } catch (const std::exception&) {
+        requireDatabase();
+        TADODataSet query;
+        query.SetConnection(&connection_);
+        query.SetCommandText(sql::selectFileByName(file_));
+        query.Open();
+        if (query.RecordCount() == 0)
+            return;
+        const std::int64_t pages = integerOf(query.FieldValue(u"size"));
+        outcome_.sizePages = pages;
+        outcome_.isLog = (integerOf(query.FieldValue(u"status")) & LogFileStatus) != 0;
+        if (pages > TargetPages)
+            readShortfall(static_cast<int>(integerOf(query.FieldValue(u"fileid"))));
+    } catch (const EDatabaseError&) {
     }
-    return outcome;
+}
+
+void TLogJob::readShortfall(int fileId)
+{
+    if (!outcome_.isLog) {
+        outcome_.shortfall = Shortfall::DataFile;
+        return;
+    }
+    LogShortfall layout = LogShortfall::None;
+    try {
+        TADODataSet query;
+        query.SetConnection(&connection_);
+        query.SetCommandText(sql::selectLogInfo());
+        query.Open();
+        std::vector<VirtualLogFile> vlfs;
+        for (int i = 0; i < query.RecordCount(); ++i, query.Next()) {
+            VirtualLogFile v;
+            v.fileId = static_cast<int>(integerOf(query.FieldValue(u"FileId")));
+            v.startOffset = integerOf(query.FieldValue(u"StartOffset"));
+            v.size = integerOf(query.FieldValue(u"FileSize"));
+            v.active = integerOf(query.FieldValue(u"Status")) == 2;
+            v.madeAtCreation = integerOf(query.FieldValue(u"CreateLSN")) == 0;
+            vlfs.push_back(v);
+        }
+        layout = explainShortfall(vlfsOfFile(std::move(vlfs), fileId), TargetPages * 8192);
+    } catch (const EDatabaseError&) {
+    }
+    if (layout == LogShortfall::VlfBoundary) {
+        outcome_.shortfall = Shortfall::VlfBoundary;
+        return;
+    }
+    if (dialect_.hasCatalogViews()) {
+        try {
+            const std::u16string wait = firstValue(sql::selectLogReuseWait(database_), u"log_reuse_wait_desc")
+                                            .value_or(u"");
+            if (!wait.empty() && wait != u"NOTHING") {
+                outcome_.shortfall = Shortfall::Held;
+                outcome_.holdReason = wait;
+                return;
+            }
+        } catch (const EDatabaseError&) {
+        }
+    }
+    const bool endInUse = std::any_of(shrinkMessages_.begin(), shrinkMessages_.end(),
+                                      [](const ServerMessage& m) { return m.number == EndOfLogInUse; });
+    if (endInUse || layout == LogShortfall::ActiveAtEnd) {
+        outcome_.shortfall = Shortfall::ActiveAtEnd;
+        return;
+    }
+    if (layout == LogShortfall::CreationVlfs) {
+        outcome_.shortfall = Shortfall::CreationVlfs;
+        return;
+    }
+    for (const ServerMessage& m : shrinkMessages_) {
+        if (!fixed::isRoutineMessage(m.number)) {
+            outcome_.shortfall = Shortfall::ShrinkMessage;
+            outcome_.shrinkMessage = m.text;
+            return;
+        }
+    }
 }
 
 } // namespace db

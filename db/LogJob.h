@@ -1,64 +1,114 @@
 // The tool's one job on one database and one of its files: the
 // truncate-at-checkpoint option, then truncating the inactive log and
 // shrinking the file to its target, in the texts the server's generation
-// understands (see ServerGeneration.h).
+// understands (see ServerGeneration.h), each statement in autocommit mode.
 #pragma once
 
 #include "db/ServerGeneration.h"
-#include "db/SqlText.h"
 
+#include <atomic>
+#include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace db {
 
 class TADOConnection;
+struct ServerMessage;
 
-// What the job found once it had succeeded, for the message that says so.
-struct LogJobOutcome {
-    // The file's size after the shrink when it is still above the target
-    // (whole megabytes, rounded up); none when it reached the target.
-    std::optional<int> sizeAboveTargetMb;
-    // Why the log could not be reused, as the server says it: from 2005
-    // log_reuse_wait_desc (LOG_BACKUP, ACTIVE_TRANSACTION, ...); on 2000 the
-    // shrink's own informational message.
-    std::u16string reuseWait;
-    std::u16string shrinkMessage;
-    // The recovery model the database ends in; none when it could not be read.
-    std::optional<RecoveryModel> model;
+// Why a file stayed above the target, when it did.
+enum class Shortfall {
+    None,           // reached it (or nothing explains why not)
+    DataFile,       // a data file keeps the pages its data uses
+    VlfBoundary,    // a log shrinks in whole VLFs: the first boundary above the target
+    Held,           // something keeps the log from being reused (holdReason)
+    ActiveAtEnd,    // the active log sits in the VLF at the end of the file
+    CreationVlfs,   // a log cannot shrink below the VLFs made at its creation
+    ShrinkMessage,  // the shrink's own message says why (2000)
 };
+
+// What the job found, read once it had run (also after a failure).
+struct LogJobOutcome {
+    bool isLog = true;
+    std::optional<std::int64_t> sizePages;  // the file's size now; none when it cannot be read
+    Shortfall shortfall = Shortfall::None;
+    std::u16string holdReason;     // log_reuse_wait_desc as the server spells it
+    std::u16string shrinkMessage;  // the shrink's message, for ShrinkMessage
+    // The database had a log backup chain, and the job broke it.
+    bool chainBroken = false;
+    // Set when the database is not in the recovery model the user chose:
+    // the model it is in (none when it cannot be read), and what puts it back.
+    bool modelNotRestored = false;
+    std::optional<RecoveryModel> modelNow;
+    std::u16string putBack;
+};
+
+// tempdb and master truncate their log at every checkpoint whatever their
+// recovery model says (tempdb is always SIMPLE; master takes no log backups,
+// so it runs as SIMPLE), and neither has a log backup chain: the job leaves
+// their model alone and truncates with a checkpoint.
+bool TruncatesAtEveryCheckpoint(const std::u16string& database);
+
+// Whether the database truncates its log at every checkpoint now (SIMPLE, or
+// one of the two above), as the check box shows it. The connection must be open.
+bool TruncatesLogOnCheckpoint(TADOConnection& connection, const std::u16string& database);
 
 class TLogJob {
 public:
-    // The connection must be open and in the job's database (USE).
+    // The connection must be open and in the job's database.
     TLogJob(TADOConnection& connection, std::u16string database, std::u16string file);
 
-    // Sets the database to truncate its log at every checkpoint, or not: on
+    // Sets the database to truncate its log at every checkpoint, or not,
+    // without a command time-out: on
     // 2000 and 2005 with sp_dboption, from 2008 through the recovery model
-    // (SIMPLE when on; FULL again when off and the database is SIMPLE,
-    // FULL and BULK_LOGGED being left as they are).
+    // (SIMPLE when on; FULL when off and the database is SIMPLE, FULL and
+    // BULK_LOGGED being left as they are). tempdb and master keep theirs.
     void SetTruncateLogOnCheckpoint(bool on);
 
-    // One batch, for the caller's transaction: truncate the inactive log and
-    // shrink the file. Throws the server's first error.
+    // Truncates the inactive log without a backup and shrinks the file,
+    // without a command time-out. A database switched to SIMPLE for the
+    // truncation is put back in a statement of its own whatever happened
+    // (reconnecting if the link dropped). Then reads the outcome. Throws the
+    // first error, or the failure to put the model back.
     void TruncateAndShrink();
 
-    // What the job left behind, read from the server after the transaction;
-    // never throws (what cannot be read stays empty).
-    LogJobOutcome Outcome();
+    // Ends the running statement of either step (from another thread) and
+    // keeps the rest of the work from starting; putting the model back is
+    // never cancelled. Safe at any time.
+    void Cancel();
+
+    const LogJobOutcome& Outcome() const { return outcome_; }
 
 private:
     std::optional<std::u16string> firstValue(const std::u16string& sql, const std::u16string& column);
     std::optional<RecoveryModel> readModel();
-    std::optional<int> sizeAboveTargetMb();
-    std::u16string reuseWait();
+    void requireDatabase();
+    void setOption(bool on);
+    void setCancellable(bool on);
+    std::vector<ServerMessage> work(const std::u16string& sql);
+    void truncateAndShrink();
+    void putModelBack();
+    bool readHadChain();
+    void readOutcome();
+    void readShortfall(int fileId);
 
     TADOConnection& connection_;
     std::u16string database_;
     std::u16string file_;
     Dialect dialect_;
-    std::optional<RecoveryModel> model_;  // as the option step left it
-    std::u16string shrinkMessage_;
+    bool systemLog_;  // tempdb or master: truncated at checkpoints whatever the model
+    std::optional<RecoveryModel> wanted_;  // what the user chose, once known
+    std::optional<bool> hadChain_;
+    bool brokeChain_ = false;
+    bool switched_ = false;  // switched to SIMPLE for the truncation
+    std::vector<ServerMessage> shrinkMessages_;
+    LogJobOutcome outcome_;
+
+    std::mutex cancelMutex_;
+    bool cancelRequested_ = false;
+    bool cancellable_ = false;
 };
 
 } // namespace db

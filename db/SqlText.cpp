@@ -11,7 +11,10 @@ namespace db::sql {
 
 namespace {
 
-// SQL Server 2000's reserved keywords (Books Online, "Reserved Keywords").
+// The reserved keywords of every generation from 2000 to 2022: 2000's
+// (Books Online, "Reserved Keywords") and those added since (Learn, "Reserved
+// Keywords (Transact-SQL)"), as an unbracketed name equal to one is a syntax
+// error on the servers that reserve it.
 constexpr std::u16string_view ReservedWords[] = {
     u"ADD", u"ALL", u"ALTER", u"AND", u"ANY", u"AS", u"ASC", u"AUTHORIZATION", u"BACKUP", u"BEGIN", u"BETWEEN",
     u"BREAK", u"BROWSE", u"BULK", u"BY", u"CASCADE", u"CASE", u"CHECK", u"CHECKPOINT", u"CLOSE", u"CLUSTERED",
@@ -32,6 +35,9 @@ constexpr std::u16string_view ReservedWords[] = {
     u"SYSTEM_USER", u"TABLE", u"TEXTSIZE", u"THEN", u"TO", u"TOP", u"TRAN", u"TRANSACTION", u"TRIGGER",
     u"TRUNCATE", u"TSEQUAL", u"UNION", u"UNIQUE", u"UPDATE", u"UPDATETEXT", u"USE", u"USER", u"VALUES",
     u"VARYING", u"VIEW", u"WAITFOR", u"WHEN", u"WHERE", u"WHILE", u"WITH", u"WRITETEXT",
+    // Since 2005.
+    u"EXTERNAL", u"MERGE", u"PIVOT", u"REVERT", u"SECURITYAUDIT", u"SEMANTICKEYPHRASETABLE",
+    u"SEMANTICSIMILARITYDETAILSTABLE", u"SEMANTICSIMILARITYTABLE", u"TABLESAMPLE", u"TRY_CONVERT", u"UNPIVOT",
 };
 
 bool isAsciiLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
@@ -133,17 +139,23 @@ std::u16string setRecoveryModel(const std::u16string& database, RecoveryModel mo
     return u"ALTER DATABASE " + ident(database) + u" SET RECOVERY " + recoveryModelName(model);
 }
 
-std::u16string checkpointAndShrink(const std::u16string& database, const std::u16string& fileName, RecoveryModel model)
-{
-    const std::u16string both = u"CHECKPOINT " + shrinkFile(fileName);
-    if (model == RecoveryModel::Simple)
-        return both;
-    return setRecoveryModel(database, RecoveryModel::Simple) + u" " + both + u" " + setRecoveryModel(database, model);
-}
+std::u16string checkpointAndShrink(const std::u16string& fileName) { return u"CHECKPOINT " + shrinkFile(fileName); }
 
 std::u16string selectLogReuseWait(const std::u16string& database)
 {
     return u"select log_reuse_wait_desc from sys.databases where name=" + literal(database);
+}
+
+std::u16string selectLogInfo() { return u"DBCC LOGINFO"; }
+
+std::u16string selectLastLogBackup()
+{
+    return u"select last_log_backup_lsn from sys.database_recovery_status where database_id = db_id()";
+}
+
+std::u16string selectBackupHistory(const std::u16string& database)
+{
+    return u"select top 1 backup_set_id from msdb..backupset where database_name = " + literal(database);
 }
 
 } // namespace db::sql

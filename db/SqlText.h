@@ -1,5 +1,7 @@
-// Every SQL text the tool sends is built here, so that names reach the
-// server as exactly the names they are.
+// The SQL texts of browsing and of the job, built here so that names reach
+// the server as exactly the names they are. The transaction statements and
+// the session settings around them, which take no names, belong to the
+// connection (AdoConnection.cpp, odbc/ConnectionCore.cpp).
 #pragma once
 
 #include "db/ServerGeneration.h"
@@ -15,7 +17,8 @@ inline constexpr int ShrinkTargetMb = 10;
 // names from sysfiles come blank-padded).
 std::u16string stripTrailingBlanks(const std::u16string& name);
 
-// True for a T-SQL reserved keyword of SQL Server 2000 (case-insensitive).
+// True for a T-SQL reserved keyword of any generation from 2000 to 2022
+// (case-insensitive).
 bool isReservedWord(const std::u16string& word);
 
 // True when the name can go into SQL as it is: ASCII letters, digits and '_',
@@ -41,14 +44,21 @@ std::u16string shrinkFile(const std::u16string& fileName);
 std::u16string truncateAndShrink(const std::u16string& database, const std::u16string& fileName);
 
 // The job from 2008 on, where sp_dboption and TRUNCATE_ONLY are gone: the
-// recovery model, read and set; and one batch that truncates the log by a
-// checkpoint in SIMPLE, for a database in another model switching there and
-// back, so that the model is put back even when the shrink fails. None of its
-// statements opens a transaction.
+// recovery model, read and set, each in a batch of its own; and the batch
+// that truncates the log by a checkpoint in SIMPLE and shrinks the file.
+// None of them opens a transaction.
 std::u16string selectRecoveryModel(const std::u16string& database);
 std::u16string setRecoveryModel(const std::u16string& database, RecoveryModel model);
-std::u16string checkpointAndShrink(const std::u16string& database, const std::u16string& fileName, RecoveryModel model);
-// From 2005: what keeps the log from being reused.
+std::u16string checkpointAndShrink(const std::u16string& fileName);
+
+// What the job reads to say how it went. From 2005: what keeps the log from
+// being reused, and whether a log backup chain exists (in the current
+// database: a database backup that log backups can follow); on 2000 the
+// backup history in msdb says whether the database was ever backed up.
+// Every generation: the log's virtual log files.
 std::u16string selectLogReuseWait(const std::u16string& database);
+std::u16string selectLastLogBackup();
+std::u16string selectBackupHistory(const std::u16string& database);
+std::u16string selectLogInfo();
 
 } // namespace db::sql

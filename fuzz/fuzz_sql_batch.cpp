@@ -1,7 +1,8 @@
 // SQL batches as any logged-in client may send them: the lexer and parser,
 // then the engine running them, the results encoded as the session encodes
 // them. A fault of each kind lets the fault paths run too; waits return at
-// once.
+// once. The catalog adds databases named with reserved words, one restoring
+// and one single-user.
 //
 // An input is one batch or several (split at NUL) sent one after the other on
 // one connection. A first byte below 0x10 picks the generation the server
@@ -38,9 +39,12 @@ bool fits(const Column& c, const Value& v)
 {
     switch (c.type) {
     case SqlType::TinyInt: case SqlType::SmallInt: case SqlType::Int: case SqlType::BigInt:
+    case SqlType::Numeric: case SqlType::Bit:
         return std::holds_alternative<std::int64_t>(v);
-    case SqlType::NChar: case SqlType::NVarChar: case SqlType::VarChar: case SqlType::NText:
+    case SqlType::NChar: case SqlType::NVarChar: case SqlType::VarChar: case SqlType::NText: case SqlType::Char:
         return std::holds_alternative<std::u16string>(v);
+    case SqlType::Float:
+        return std::holds_alternative<double>(v);
     case SqlType::Variant:
         return std::holds_alternative<std::int64_t>(v) || std::holds_alternative<std::u16string>(v);
     case SqlType::VarBinary:
@@ -136,6 +140,13 @@ Engine& engine()
         drop.action = Fault::Action::Drop;
         drop.pattern = "fault_drop";
         created->addFault(drop);
+        Fault abort;
+        abort.action = Fault::Action::Abort;
+        abort.pattern = "fault_abort";
+        abort.error.number = 1205;
+        abort.error.severity = 13;
+        abort.error.text = u"Deadlock victim.";
+        created->addFault(abort);
         Fault flood;
         flood.action = Fault::Action::Flood;
         flood.pattern = "fault_flood";
@@ -147,11 +158,33 @@ Engine& engine()
     return *e;
 }
 
+// The defaults, plus names reserved from 2005 and 2008 and the states USE refuses.
+Catalog fuzzCatalog()
+{
+    Catalog c = Catalog::defaults();
+    Database merge = c.databases[5];
+    merge.dbId = 7;
+    merge.name = u"Merge";
+    merge.files[1].name = u"Pivot";
+    c.databases.push_back(merge);
+    Database restoring = c.databases[5];
+    restoring.dbId = 8;
+    restoring.name = u"Restoring";
+    restoring.state = DatabaseState::Restoring;
+    c.databases.push_back(restoring);
+    Database solo = c.databases[5];
+    solo.dbId = 9;
+    solo.name = u"Solo";
+    solo.status |= Database::SingleUser;
+    c.databases.push_back(solo);
+    return c;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    Catalog catalog = Catalog::defaults();
+    Catalog catalog = fuzzCatalog();
     if (size > 0 && data[0] < 0x10) {
         catalog.generation = static_cast<Generation>(data[0] % (static_cast<int>(Generation::Sql2022) + 1));
         ++data;

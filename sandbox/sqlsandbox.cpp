@@ -43,6 +43,9 @@ Options:
                         (default MSSQLSERVER)
   --fault-error 'REGEX=NUMBER:SEVERITY:TEXT'
                         statements matching REGEX fail with that message
+  --fault-abort 'REGEX=NUMBER:SEVERITY:TEXT'
+                        ...and end their batch, rolling back an open
+                        transaction (as a deadlock victim, 1205:13)
   --fault-delay 'REGEX=MILLISECONDS'
                         statements matching REGEX wait first (a client
                         time-out cancels them)
@@ -54,6 +57,10 @@ Options:
                         and 2000 cannot encrypt
   --force-encryption    answer PRELOGIN with ENCRYPT_REQ: the whole session
                         in TLS
+  --tls 1.0|1.2         the TLS version the server speaks: 1.0 as a build
+                        without the TLS 1.2 update (2000 to 2014), 1.2 as one
+                        with it (2008 on); default: what the reported build
+                        speaks (1.0 for 2000 to 2008 R2, 1.2 from 2012)
   --help                show this text
 
 Fault options may be repeated. REGEX is a regular expression searched,
@@ -71,6 +78,7 @@ struct Options {
     std::u16string instance = u"MSSQLSERVER";
     std::string catalogFile;
     std::optional<sandbox::Generation> generation;
+    std::optional<sandbox::TlsProtocol> tls;
     std::string certificateFile, keyFile;
     bool hostNameGiven = false;
     bool refuseLogins = false;
@@ -106,7 +114,7 @@ long number(const std::string& text, const std::string& what, long low, long hig
 
 // REGEX=NUMBER:SEVERITY:TEXT. The pattern may itself hold '=', so the split is
 // at the first '=' that is followed by NUMBER:SEVERITY:.
-sandbox::Fault errorFault(const std::string& argument)
+sandbox::Fault errorFault(const std::string& argument, sandbox::Fault::Action action, const std::string& option)
 {
     static const std::regex tail(R"(^(-?\d+):(\d+):(.*)$)");
     for (std::size_t eq = argument.find('='); eq != std::string::npos; eq = argument.find('=', eq + 1)) {
@@ -115,7 +123,7 @@ sandbox::Fault errorFault(const std::string& argument)
         if (!std::regex_match(rest, m, tail))
             continue;
         sandbox::Fault f;
-        f.action = sandbox::Fault::Action::Error;
+        f.action = action;
         f.pattern = argument.substr(0, eq);
         f.error.number = static_cast<std::int32_t>(number(m[1].str(), "the error number", -2147483647L, 2147483647L));
         f.error.severity = static_cast<std::uint8_t>(number(m[2].str(), "the severity", 0, 25));
@@ -123,7 +131,7 @@ sandbox::Fault errorFault(const std::string& argument)
         f.error.text = utf16(m[3].str());
         return f;
     }
-    throw UsageFailure{"--fault-error wants 'REGEX=NUMBER:SEVERITY:TEXT', not '" + argument + "'"};
+    throw UsageFailure{option + " wants 'REGEX=NUMBER:SEVERITY:TEXT', not '" + argument + "'"};
 }
 
 sandbox::Fault delayFault(const std::string& argument)
@@ -208,7 +216,9 @@ Options parse(int argc, char** argv)
         } else if (name == "--instance") {
             o.instance = utf16(value());
         } else if (name == "--fault-error") {
-            o.faults.push_back(errorFault(value()));
+            o.faults.push_back(errorFault(value(), sandbox::Fault::Action::Error, name));
+        } else if (name == "--fault-abort") {
+            o.faults.push_back(errorFault(value(), sandbox::Fault::Action::Abort, name));
         } else if (name == "--fault-delay") {
             o.faults.push_back(delayFault(value()));
         } else if (name == "--fault-drop") {
@@ -220,6 +230,11 @@ Options parse(int argc, char** argv)
         } else if (name == "--force-encryption") {
             flag();
             o.server.forceEncryption = true;
+        } else if (name == "--tls") {
+            const std::string v = value();
+            o.tls = sandbox::tlsProtocolNamed(v);
+            if (!o.tls)
+                throw UsageFailure{"--tls must be 1.0 or 1.2, not '" + v + "'"};
         } else if (name == "--refuse-logins") {
             flag();
             o.refuseLogins = true;
@@ -270,6 +285,19 @@ int main(int argc, char** argv)
             options.server.catalog = sandbox::Catalog::fromJsonFile(options.catalogFile);
         if (options.generation)
             options.server.catalog.generation = *options.generation;  // the option wins over the catalog
+        if (options.tls) {
+            const sandbox::Generation g = options.server.catalog.generation;
+            if (!sandbox::tlsProtocolExists(g, *options.tls)) {
+                const std::string name = sandbox::generationInfo(g).name;
+                std::cerr << "sqlsandbox: "
+                          << (*options.tls == sandbox::TlsProtocol::Tls12
+                                  ? "no build of SQL Server " + name + " speaks TLS 1.2"
+                                  : "every build of SQL Server " + name + " speaks TLS 1.2")
+                          << "\n\n" << Usage;
+                return UsageError;
+            }
+            options.server.tls = options.tls;
+        }
 
         const std::string bind = options.server.bindAddress;
         const std::u16string host = options.server.serverName;

@@ -39,7 +39,7 @@ TDropDownList::TDropDownList(QWidget* parent)
     : QComboBox(parent), clock_(monotonicMs)
 {
     setEditable(false);
-    setMaxVisibleItems(8);
+    setMaxVisibleItems(ListVisibleRows);
     // Qt reports both mouse choices in the list and arrow keys on the closed
     // box as activation; code changes never are.
     connect(this, qOverload<int>(&QComboBox::activated), this, [this](int) {
@@ -53,11 +53,13 @@ void TDropDownList::setSearchClock(Clock clock) { clock_ = std::move(clock); }
 void TDropDownList::showPopup()
 {
     // A handler that shows a message box takes the focus away; the list then
-    // stays closed, as the user's attention is elsewhere.
+    // stays closed, as the user's attention is elsewhere. The focus passing
+    // through no widget at all (the window's activation settling while the
+    // handler waits for the server) is not a move.
     bool focusMoved = false;
     const auto watch = connect(qApp, &QApplication::focusChanged, this,
                                [this, &focusMoved](QWidget*, QWidget* now) {
-                                   if (now != this)
+                                   if (now != nullptr && now != this)
                                        focusMoved = true;
                                });
     emit dropDown();
@@ -102,7 +104,7 @@ TEditCombo::TEditCombo(QWidget* parent) : QComboBox(parent)
 {
     setEditable(true);
     setInsertPolicy(QComboBox::NoInsert);
-    setMaxVisibleItems(8);
+    setMaxVisibleItems(ListVisibleRows);
     setCompleter(nullptr);  // completion is ours: it must know when the entry changes
     connect(this, qOverload<int>(&QComboBox::activated), this, [this](int) { emit click(); });
     connect(lineEdit(), &QLineEdit::textEdited, this, [this](const QString& typed) {

@@ -9,6 +9,9 @@
 
 namespace ui {
 
+// Rows an open list shows before it scrolls, the form's lists and the server list alike.
+inline constexpr int ListVisibleRows = 8;
+
 // A drop-down list (no typing): the drop-down event runs before the list
 // opens, choices raise click then change, and typed keys search the entries.
 class TDropDownList : public QComboBox {

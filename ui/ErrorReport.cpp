@@ -1,5 +1,6 @@
 #include "ErrorReport.h"
 
+#include "Messages.h"
 #include "db/Errors.h"
 
 #include <QApplication>
@@ -38,6 +39,8 @@ void reportCurrentException() noexcept
             // The silent kind: the handler only wanted to stop.
         } catch (const std::exception& error) {
             showErrorReport(errorMessage(error));
+        } catch (...) {
+            showErrorReport(text::UnknownError);
         }
     } catch (...) {
         // Showing the report failed (no memory, no display): nothing more
@@ -47,7 +50,7 @@ void reportCurrentException() noexcept
 
 void showInformation(QWidget* owner, const QString& text)
 {
-    QMessageBox box(QMessageBox::Information, QStringLiteral("提示"), text, QMessageBox::Ok, owner);
+    QMessageBox box(QMessageBox::Information, text::Notice, text, QMessageBox::Ok, owner);
     box.exec();
 }
 

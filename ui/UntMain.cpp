@@ -1,11 +1,15 @@
 #include "UntMain.h"
 
+#include "Busy.h"
 #include "ErrorReport.h"
 #include "JobReport.h"
+#include "Messages.h"
 #include "WindowLook.h"
 #include "db/AdoConnection.h"
 #include "db/AdoDataSet.h"
 #include "db/ConnectionString.h"
+#include "db/Errors.h"
+#include "db/FixedValues.h"
 #include "db/LogJob.h"
 #include "db/discovery/ServerBrowser.h"
 #include "db/SqlText.h"
@@ -20,24 +24,60 @@ namespace {
 
 // The one connection every handler works on; FormCreate makes it, FormDestroy frees it.
 std::unique_ptr<db::TADOConnection> SqlConn;
+// What the connection and the file list belong to, so that nothing acts on a
+// choice the window no longer shows: the server name shown when the
+// connection was opened, and the database whose files the list holds.
+QString ConnectedServer;
+QString FilesOf;
 
 ConnectionMaker MakeConnection = [] { return std::make_unique<db::TADOConnection>(); };
 
-// No connection at all (FormCreate failed to make one) counts as not connected.
-bool Connected() { return SqlConn && SqlConn->Connected(); }
-
 std::u16string u16(const QString& text) { return text.toStdU16String(); }
-QString qstr(const std::u16string& text) { return QString::fromStdU16String(text); }
+QString qstr(std::u16string_view text) { return QStringView(text).toString(); }
+
+// Open, and for the server the window shows. No connection at all (FormCreate
+// failed to make one) counts as not connected.
+bool Connected(const Ui::TFrmMain& form)
+{
+    return SqlConn && SqlConn->Connected() && form.CmbServer->currentText() == ConnectedServer;
+}
+
+// The file list shows files of the database shown, and the connection is in it.
+bool ShowsItsFiles(const Ui::TFrmMain& form)
+{
+    return form.CmbLog->currentIndex() >= 0 && form.CmbDb->currentText() == FilesOf &&
+           qstr(SqlConn->CurrentDatabase()) == FilesOf;
+}
+
+// Forgets the chosen database's files: the list, both details and the check
+// box, which shows the chosen database.
+void ResetFiles(Ui::TFrmMain& form)
+{
+    form.CmbLog->clear();
+    form.CmbLog->setCurrentIndex(-1);
+    form.EdtLogPath->setText(QString());
+    form.EdtLogSize->setText(QString());
+    form.Chk->setChecked(false);
+    form.Chk->setEnabled(true);
+    FilesOf.clear();
+}
 
 // Forgets the browse: both lists and both file details.
 void ResetSelection(Ui::TFrmMain& form)
 {
     form.CmbDb->clear();
     form.CmbDb->setCurrentIndex(-1);
-    form.CmbLog->clear();
-    form.CmbLog->setCurrentIndex(-1);
-    form.EdtLogPath->setText(QString());
-    form.EdtLogSize->setText(QString());
+    ResetFiles(form);
+}
+
+// The list shows names; a listed server is reached where discovery heard it,
+// a typed name as typed.
+QString ServerToConnect(const QComboBox& box)
+{
+    const int i = box.currentIndex();
+    if (i >= 0 && box.itemText(i) == box.currentText() && box.itemData(i).isValid())
+        return box.itemData(i).toString();
+    return box.currentText();
 }
 
 QString FieldText(const db::TADODataSet& query, const std::u16string& name)
@@ -91,7 +131,7 @@ void TFrmMain::FormCreate(const db::ServerBrowser& Browser)
         const db::TSqlServerLocator Locator(Browser);
         const db::TNameList Names = Locator.ListAvailableSQLServers();
         for (int i = 1; i <= Names.Count(); ++i)
-            CmbServer->addItem(qstr(Names.Item(i)));
+            CmbServer->addItem(qstr(Names.Item(i)), qstr(Names.Address(i)));
         if (CmbServer->count() > 0)
             CmbServer->setCurrentIndex(0);
     } catch (const std::exception&) {
@@ -100,6 +140,8 @@ void TFrmMain::FormCreate(const db::ServerBrowser& Browser)
 
 void TFrmMain::FormDestroy()
 {
+    ConnectedServer.clear();
+    FilesOf.clear();
     if (!SqlConn)
         return;
     SqlConn->Close();
@@ -118,9 +160,9 @@ bool TFrmMain::ConnSql(db::TADOConnection& Conn, const QString& Server, const QS
         Conn.Close();
     Conn.SetConnectionString(db::connectionText(u16(Server), u16(DataBase), u16(Uid), u16(Pwd)));
     try {
-        Conn.Open();
+        ui::whileBusy(this, ui::text::Connecting, [&Conn] { Conn.Open(); });
     } catch (const std::exception&) {
-        // A wrong server, login or password: the caller tells the user.
+        // A wrong server, login or password: the caller tells the user why.
     }
     return Conn.Connected();
 }
@@ -129,6 +171,7 @@ void TFrmMain::CmbServerClick()
 {
     EdtPwd->setText(QString());
     ResetSelection(*this);
+    ConnectedServer.clear();
     if (SqlConn)
         SqlConn->Close();
 }
@@ -136,13 +179,15 @@ void TFrmMain::CmbServerClick()
 void TFrmMain::CmbDbDropDown()
 {
     CmbDb->clear();
-    if (SqlConn && ConnSql(*SqlConn, CmbServer->currentText(), QStringLiteral("master"), EdtUid->text(),
-                           EdtPwd->text())) {
+    ConnectedServer.clear();
+    if (SqlConn && ConnSql(*SqlConn, ServerToConnect(*CmbServer), qstr(db::fixed::BrowseDatabase),
+                           EdtUid->text(), EdtPwd->text())) {
+        ConnectedServer = CmbServer->currentText();
         db::TADODataSet Query;
         Query.SetConnection(SqlConn.get());
         Query.SetCursorLocation(db::TCursorLocation::clUseClient);
         Query.SetCommandText(db::sql::selectDatabases());
-        Query.Open();
+        ui::whileBusy(this, ui::text::ListingDatabases, [&Query] { Query.Open(); });
         // Into the list in one go: a server may have thousands of databases.
         QStringList Names;
         const int n = Query.RecordCount();
@@ -153,18 +198,24 @@ void TFrmMain::CmbDbDropDown()
         CmbDb->addItems(Names);
         if (CmbDb->count() > 0)
             CmbDb->setCurrentIndex(0);
+        // The new session is in master: files of another database, or of
+        // one no longer shown, must not stay for the job to act on.
+        if (!ShowsItsFiles(*this))
+            ResetFiles(*this);
     } else {
-        ui::showInformation(this, QStringLiteral("数据库连接失败!"));
+        ui::showInformation(this, ui::connectFailed(SqlConn ? SqlConn->Errors() : std::vector<db::ServerMessage>{}));
         ResetSelection(*this);
     }
 }
 
 void TFrmMain::CmbDbClick()
 {
-    if (!Connected()) {
+    if (!Connected(*this)) {
         ResetSelection(*this);
         return;
     }
+    // First, so that a database that cannot be opened leaves no files of the last one.
+    ResetFiles(*this);
     SqlConn->Execute(db::sql::useDatabase(u16(CmbDb->currentText())));
     {
         db::TADODataSet Query;
@@ -181,12 +232,15 @@ void TFrmMain::CmbDbClick()
         if (CmbLog->count() > 0)
             CmbLog->setCurrentIndex(0);
     }
+    FilesOf = CmbDb->currentText();
+    Chk->setChecked(db::TruncatesLogOnCheckpoint(*SqlConn, u16(FilesOf)));
+    Chk->setEnabled(!db::TruncatesAtEveryCheckpoint(u16(FilesOf)));
     CmbLogChange();
 }
 
 void TFrmMain::CmbLogChange()
 {
-    if (!Connected()) {
+    if (!Connected(*this)) {
         ResetSelection(*this);
         return;
     }
@@ -203,20 +257,23 @@ void TFrmMain::CmbLogChange()
 
 void TFrmMain::BtnOkClick()
 {
-    if (!Connected()) {
-        ui::showInformation(this, QStringLiteral("数据库连接失败!"));
+    if (!Connected(*this)) {
+        ui::showInformation(this, ui::text::ConnectFailed);
+        return;
+    }
+    if (!ShowsItsFiles(*this)) {
+        ui::showInformation(this, ui::text::ChooseDatabaseAndFile);
         return;
     }
     db::TLogJob Job(*SqlConn, u16(CmbDb->currentText()), u16(CmbLog->currentText()));
-    Job.SetTruncateLogOnCheckpoint(Chk->isChecked());
-    SqlConn->BeginTrans();
+    const bool TruncateLogOnCheckpoint = Chk->isChecked();
+    const auto Cancel = [&Job] { Job.Cancel(); };
+    ui::whileBusy(this, ui::text::Cleaning, [&] { Job.SetTruncateLogOnCheckpoint(TruncateLogOnCheckpoint); }, Cancel);
     try {
-        Job.TruncateAndShrink();
-        SqlConn->CommitTrans();
+        ui::whileBusy(this, ui::text::Cleaning, [&Job] { Job.TruncateAndShrink(); }, Cancel);
         ui::showInformation(this, ui::jobSucceeded(Job.Outcome()));
-    } catch (const std::exception& Error) {
-        SqlConn->RollbackTrans();
-        ui::showInformation(this, ui::jobFailed(ui::errorMessage(Error)));
+    } catch (const db::EDatabaseError& Error) {
+        ui::showInformation(this, ui::jobFailed(Error, Job.Outcome(), CmbDb->currentText()));
     }
     CmbLogChange();
 }

@@ -19,6 +19,8 @@
 #include <QStringList>
 #include <QStyleFactory>
 
+#include <algorithm>
+
 // Resources of a static library must be registered by name, from the global
 // namespace, or the linker drops them.
 static void registerLookResources()
@@ -114,8 +116,9 @@ protected:
     {
         if (watched == &window_ && event->type() == QEvent::Show) {
             window_.removeEventFilter(this);
-            if (const QScreen* screen = QGuiApplication::primaryScreen())
-                window_.move(centredOnDesktop(screen->virtualGeometry(), window_.frameGeometry().size()));
+            // The screen the window opens on; its work area leaves out task bars.
+            if (const QScreen* screen = window_.screen())
+                window_.move(centredOnScreen(screen->availableGeometry(), window_.frameGeometry().size()));
             deleteLater();
         }
         return false;
@@ -198,10 +201,10 @@ void setUpApplicationLook()
         QGuiApplication::setWindowIcon(QIcon(QString::fromLatin1(IconResource)));
 }
 
-QPoint centredOnDesktop(const QRect& virtualDesktop, const QSize& frameSize)
+QPoint centredOnScreen(const QRect& screenArea, const QSize& frameSize)
 {
-    return {(virtualDesktop.width() - frameSize.width()) / 2,
-            (virtualDesktop.height() - frameSize.height()) / 2};
+    return {screenArea.left() + std::max(0, (screenArea.width() - frameSize.width()) / 2),
+            screenArea.top() + std::max(0, (screenArea.height() - frameSize.height()) / 2)};
 }
 
 void applyLook(TFrmMain& window)

@@ -25,11 +25,11 @@ void setUpApplicationLook();
 // Also runs setUpApplicationLook(), so windows made without main() match.
 void applyLook(TFrmMain& window);
 
-// Where a window of the given outer size goes to stand centred on the whole
-// virtual desktop. The desktop's origin is deliberately not added: on a
-// desktop that starts left of or above the primary screen this is not its
-// middle, which is how the tool has always placed itself.
-QPoint centredOnDesktop(const QRect& virtualDesktop, const QSize& frameSize);
+// Where a window of the given outer size goes to stand centred on a screen's
+// area (in virtual-desktop coordinates, so a screen left of or above the
+// primary one has a negative origin). A window larger than the area keeps
+// its top left corner, and so its title bar, on the screen.
+QPoint centredOnScreen(const QRect& screenArea, const QSize& frameSize);
 
 // An installed sans family that has Chinese glyphs, or an empty string.
 QString chineseSansFamily();

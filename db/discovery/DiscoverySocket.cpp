@@ -91,12 +91,15 @@ struct Guard {
 
 } // namespace
 
+std::string toString(std::uint32_t a)
+{
+    return std::to_string(a >> 24) + '.' + std::to_string((a >> 16) & 0xFF) + '.' +
+           std::to_string((a >> 8) & 0xFF) + '.' + std::to_string(a & 0xFF);
+}
+
 std::string toString(const Endpoint& endpoint)
 {
-    const auto a = endpoint.address;
-    return std::to_string(a >> 24) + '.' + std::to_string((a >> 16) & 0xFF) + '.' +
-           std::to_string((a >> 8) & 0xFF) + '.' + std::to_string(a & 0xFF) + ':' +
-           std::to_string(endpoint.port);
+    return toString(endpoint.address) + ':' + std::to_string(endpoint.port);
 }
 
 UdpSocket::UdpSocket(Endpoint local, bool allowBroadcast)

@@ -24,6 +24,7 @@ struct Endpoint {
     friend bool operator==(const Endpoint&, const Endpoint&) = default;
 };
 
+std::string toString(std::uint32_t address);     // "a.b.c.d"
 std::string toString(const Endpoint& endpoint); // "a.b.c.d:port"
 
 class UdpSocket {

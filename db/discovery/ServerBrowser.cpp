@@ -1,5 +1,6 @@
 #include "db/discovery/ServerBrowser.h"
 
+#include "db/ConnectionString.h"
 #include "db/Errors.h"
 #include "db/Text.h"
 
@@ -19,7 +20,7 @@ class Collector {
 public:
     explicit Collector(BrowseResult& result) : result_(result) {}
 
-    void add(std::span<const std::uint8_t> datagram)
+    void add(std::span<const std::uint8_t> datagram, std::uint32_t from)
     {
         const auto records = ssrp::parseResponse(datagram);
         if (!records) {
@@ -32,7 +33,7 @@ public:
                 return;
             auto name = record.displayName();
             if (seen_.insert(foldedCase(name)).second)
-                result_.servers.push_back({std::move(name), record});
+                result_.servers.push_back({std::move(name), record, from});
         }
     }
 
@@ -42,6 +43,13 @@ private:
 };
 
 } // namespace
+
+std::u16string DiscoveredServer::address() const
+{
+    const bool named = !SameText(record.instanceName, ssrp::DefaultInstanceName);
+    return serverAddress(asciiToUtf16(net::toString(answeredFrom)), named ? record.instanceName : std::u16string(),
+                         record.tcpPort);
+}
 
 std::vector<std::u16string> BrowseResult::names() const
 {
@@ -137,23 +145,27 @@ BrowseResult ServerBrowser::browse() const
         const auto size = socket.receive(buffer, &from);
         if (!size)
             continue;
-        collector.add(std::span<const std::uint8_t>(buffer.data(), *size));
+        collector.add(std::span<const std::uint8_t>(buffer.data(), *size), from.address);
         if (!network && from.address == net::LoopbackAddress && silent.erase(from.port) > 0 && silent.empty())
             break;
     }
     return result;
 }
 
-std::u16string TNameList::Item(int index) const
+const DiscoveredServer& TNameList::at(int index) const
 {
     if (index < 1 || index > Count())
         throw EDatabaseError(u"List index out of bounds (" + asciiToUtf16(std::to_string(index)) + u")");
-    return names_[static_cast<std::size_t>(index - 1)];
+    return servers_[static_cast<std::size_t>(index - 1)];
 }
+
+std::u16string TNameList::Item(int index) const { return at(index).name; }
+
+std::u16string TNameList::Address(int index) const { return at(index).address(); }
 
 TNameList TSqlServerLocator::ListAvailableSQLServers() const
 {
-    return TNameList(browser_.browse().names());
+    return TNameList(browser_.browse().servers);
 }
 
 } // namespace db

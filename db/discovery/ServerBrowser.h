@@ -18,6 +18,12 @@ namespace db {
 struct DiscoveredServer {
     std::u16string name;          // as listed: "HOST" or "HOST\INSTANCE"
     ssrp::InstanceRecord record;  // from the first answer that named it
+    std::uint32_t answeredFrom = net::AnyAddress;  // that answer's sender
+
+    // Where to connect (a Server= value, see serverAddress()): the address
+    // the answer came from, as the announced host name often does not
+    // resolve here, and the announced TCP port, the default instance's too.
+    std::u16string address() const;
 };
 
 struct BrowseResult {
@@ -87,18 +93,23 @@ private:
     std::chrono::milliseconds window_ = DefaultWindow;
 };
 
-// The names found by one discovery, indexed from 1 like the automation
+// The servers found by one discovery, indexed from 1 like the automation
 // collections the tool was first written against.
 class TNameList {
 public:
-    explicit TNameList(std::vector<std::u16string> names) : names_(std::move(names)) {}
+    explicit TNameList(std::vector<DiscoveredServer> servers) : servers_(std::move(servers)) {}
 
-    int Count() const { return static_cast<int>(names_.size()); }
-    // Throws EDatabaseError "List index out of bounds (<i>)" outside 1..Count().
+    int Count() const { return static_cast<int>(servers_.size()); }
+    // The name as listed. Throws EDatabaseError "List index out of bounds
+    // (<i>)" outside 1..Count(), as Address does.
     std::u16string Item(int index) const;
+    // Where that server is reached (DiscoveredServer::address).
+    std::u16string Address(int index) const;
 
 private:
-    std::vector<std::u16string> names_;
+    const DiscoveredServer& at(int index) const;
+
+    std::vector<DiscoveredServer> servers_;
 };
 
 // The application object of discovery: built from where to ask, asked once.

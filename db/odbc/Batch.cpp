@@ -17,11 +17,15 @@ Batch::Batch(ConnectionCore& core, const std::u16string& sql)
                                 reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(core.commandTimeout, 0))),
                                 SQL_IS_UINTEGER),
                 stmt_);
+    core_.lastMessages.clear();
     std::vector<SQLWCHAR> text = toSqlWChar(sql);
+    core_.setRunning(stmt());
     const SQLRETURN rc = SQLExecDirectW(stmt(), text.data(), SQL_NTS);
     if (rc != SQL_NO_DATA)
         check(rc);
 }
+
+Batch::~Batch() { core_.setRunning(SQL_NULL_HSTMT); }
 
 bool Batch::check(SQLRETURN rc)
 {
@@ -38,9 +42,11 @@ bool Batch::check(SQLRETURN rc)
 
     const std::vector<Diagnostic> records = readDiagnostics(SQL_HANDLE_STMT, stmt());
     const Diagnostic* error = firstError(records);
-    for (const Diagnostic& d : records)
+    for (const Diagnostic& d : records) {
+        core_.lastMessages.push_back(messageFrom(d));
         if (!isErrorRecord(d) && d.nativeError != 0)  // the server's, not the driver's own notes
-            messages_.push_back(ServerMessage{d.nativeError, cleanMessage(d.text)});
+            messages_.push_back(core_.lastMessages.back());
+    }
     for (const Diagnostic& d : records) {
         core_.noteLinkFailure(d);
         if (isLinkFailure(d.sqlState) || d.sqlState == "HYT00" || d.sqlState == "HY008")
@@ -107,6 +113,7 @@ void Batch::finish()
 {
     while (nextResult()) {
     }
+    core_.noteDatabase();
     if (firstError_)
         throw errorFrom(*firstError_);
 }

@@ -1,7 +1,7 @@
 // One batch on a connection. Not for use outside db/.
 #pragma once
 
-#include "db/AdoConnection.h"
+#include "db/ServerMessage.h"
 #include "db/odbc/ConnectionCore.h"
 
 #include <optional>
@@ -10,10 +10,13 @@
 namespace db::detail {
 
 // Executes in the constructor, then walks its results. Errors of every step
-// are remembered (the first one counts) and thrown by finish().
+// are remembered (the first one counts) and thrown by finish(); every
+// diagnostic also goes to the connection's list of the last operation.
+// While it exists, the connection's cancel reaches it.
 class Batch {
 public:
     Batch(ConnectionCore& core, const std::u16string& sql);
+    ~Batch();
     Batch(const Batch&) = delete;
     Batch& operator=(const Batch&) = delete;
 

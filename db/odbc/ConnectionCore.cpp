@@ -86,11 +86,6 @@ void ConnectionCore::noteLinkFailure(const Diagnostic& d) const
     }
 }
 
-void ConnectionCore::throwLinkLost() const
-{
-    throw errorFrom(deathCause_ ? *deathCause_ : Diagnostic{"08S01", 0, {}});
-}
-
 void ConnectionCore::check(SQLRETURN rc, const OdbcHandle& handle) const
 {
     if (const auto failure = failureOf(rc, handle.type(), handle.get())) {
@@ -113,6 +108,19 @@ void ConnectionCore::open()
     if (isOpen())
         return;
     close();  // what is left of a dead link
+    lastMessages.clear();
+    try {
+        connect();
+    } catch (const EDatabaseError& e) {
+        // Why it failed stays readable, also when no driver said anything.
+        if (lastMessages.empty())
+            lastMessages.push_back(ServerMessage{e.NativeError(), e.Message(), e.SqlState(), true});
+        throw;
+    }
+}
+
+void ConnectionCore::connect()
+{
 
     OdbcHandle env;
     try {
@@ -132,6 +140,8 @@ void ConnectionCore::open()
             login = logIn(env, toOdbcConnectionString(connectionString, *older), connectionTimeout);
     }
     if (login.failure) {
+        for (const Diagnostic& d : login.records)
+            lastMessages.push_back(messageFrom(d));
         if (isMissingDriver(login.records))
             throwMissingComponents(login.records.empty() ? std::string() : login.records.front().sqlState);
         throw errorFrom(*login.failure);
@@ -141,8 +151,8 @@ void ConnectionCore::open()
     connected_ = true;
     dead_ = false;
     deathCause_.reset();
-    tranCount = 0;
     serverVersion = readServerVersion();
+    noteDatabase();
 }
 
 // FreeTDS fills SQL_DBMS_VER from the login acknowledgement, so this costs no
@@ -161,16 +171,9 @@ ServerVersion ConnectionCore::readServerVersion() const
 
 void ConnectionCore::close() noexcept
 {
+    database_.clear();
     if (!dbc_)
         return;
-    if (tranCount > 0 && isOpen()) {
-        try {
-            executeOnOpen(u"IF @@TRANCOUNT > 0 ROLLBACK TRAN");
-        } catch (...) {
-            // Closing goes on: the server rolls back what a lost session left open.
-        }
-    }
-    tranCount = 0;
     // Nothing to report from here: a link that will not close cleanly is let
     // go all the same, and the server ends the session.
     if (connected_)
@@ -186,11 +189,19 @@ void ConnectionCore::ensureOpen()
 {
     if (isOpen())
         return;
-    // Reconnecting would run the text outside the transaction the caller
-    // thinks it is in.
-    if (connected_ && tranCount > 0)
-        throwLinkLost();
+    // A session that died goes back where it was: a statement meant for one
+    // database must never run in the login's database instead.
+    const std::u16string wasIn = connected_ ? database_ : std::u16string();
     open();
+    if (wasIn.empty() || wasIn == database_)
+        return;
+    std::vector<SQLWCHAR> name = toSqlWChar(wasIn);
+    check(SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_CURRENT_CATALOG, name.data(),
+                             static_cast<SQLINTEGER>((name.size() - 1) * sizeof(SQLWCHAR))),
+          dbc_);
+    noteDatabase();
+    if (database_ != wasIn)
+        throw EDatabaseError(u"The connection was lost and could not return to database '" + wasIn + u"'");
 }
 
 std::vector<ServerMessage> ConnectionCore::execute(const std::u16string& sql)
@@ -201,12 +212,38 @@ std::vector<ServerMessage> ConnectionCore::execute(const std::u16string& sql)
     return batch.messages();
 }
 
-void ConnectionCore::executeOnOpen(const std::u16string& sql)
+std::u16string ConnectionCore::currentDatabase() const
 {
     if (!isOpen())
-        throwLinkLost();
-    Batch batch(*this, sql);
-    batch.finish();
+        return {};
+    SQLWCHAR text[260] = {};
+    SQLINTEGER length = 0;
+    if (!succeeded(SQLGetConnectAttrW(dbc_.get(), SQL_ATTR_CURRENT_CATALOG, text, sizeof text, &length)))
+        return {};
+    const auto chars = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLINTEGER>(length, 0)) / sizeof(SQLWCHAR),
+                                             std::size(text) - 1);
+    return fromSqlWChar(text, chars);
+}
+
+void ConnectionCore::noteDatabase()
+{
+    if (std::u16string now = currentDatabase(); !now.empty())
+        database_ = std::move(now);
+}
+
+void ConnectionCore::setRunning(SQLHSTMT stmt)
+{
+    std::lock_guard lock(runningMutex_);
+    running_ = stmt;
+}
+
+// SQLCancel is the one ODBC call made for another thread: it sends the
+// server an attention while the executing thread waits for the reply.
+void ConnectionCore::cancel()
+{
+    std::lock_guard lock(runningMutex_);
+    if (running_ != SQL_NULL_HSTMT)
+        SQLCancel(running_);
 }
 
 } // namespace db::detail

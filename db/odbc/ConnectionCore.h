@@ -1,24 +1,29 @@
 // The state behind a TADOConnection: the ODBC environment and connection, the
-// time-outs and the transaction count. Not for use outside db/.
+// time-outs, the last operation's diagnostics and the statement a cancel
+// reaches. Not for use outside db/.
 #pragma once
 
-#include "db/AdoConnection.h"
 #include "db/ConnectionString.h"
+#include "db/FixedValues.h"
 #include "db/ServerGeneration.h"
+#include "db/ServerMessage.h"
 #include "db/odbc/Diagnostics.h"
 #include "db/odbc/OdbcHandle.h"
 
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace db::detail {
 
 class ConnectionCore {
 public:
-    int connectionTimeout = 15;
-    int commandTimeout = 30;
+    int connectionTimeout = fixed::ConnectionTimeoutSeconds;
+    int commandTimeout = fixed::CommandTimeoutSeconds;
     std::u16string connectionString;
-    int tranCount = 0;
+    // Every diagnostic of the last open or batch (TADOConnection::Errors).
+    std::vector<ServerMessage> lastMessages;
     // As the login acknowledgement gave it; 2000 until known.
     ServerVersion serverVersion;
     // The driver to use; when empty, the one findDriver() names.
@@ -30,16 +35,21 @@ public:
     bool isOpen() const;
     void open();
     void close() noexcept;
-    // Opens when closed, unless a transaction was lost with a dead link (then throws).
+    // Opens when closed; a link that died is reopened in the database the
+    // session was in (throws when that database cannot be entered again).
     void ensureOpen();
     // Sends a batch and reads it to the end, throwing on an error in any result.
     // Opens first (ensureOpen). Returns the server's informational messages.
     std::vector<ServerMessage> execute(const std::u16string& sql);
-    // Like execute, but never (re)opens: for the transaction statements.
-    void executeOnOpen(const std::u16string& sql);
 
-    // The dead link's error, thrown when a transaction statement needs the link.
-    [[noreturn]] void throwLinkLost() const;
+    // The session's database as the driver follows it; empty when closed.
+    std::u16string currentDatabase() const;
+    // Called by each batch when it has been read: where the session now is.
+    void noteDatabase();
+
+    // The statement a cancel reaches: set by a batch while it executes.
+    void setRunning(SQLHSTMT stmt);
+    void cancel();
 
     // A statement handle on the connection.
     OdbcHandle newStatement() const;
@@ -49,6 +59,7 @@ public:
     void noteLinkFailure(const Diagnostic& d) const;
 
 private:
+    void connect();
     bool driverSaysDead() const;
     ServerVersion readServerVersion() const;
 
@@ -57,6 +68,10 @@ private:
     bool connected_ = false;
     mutable bool dead_ = false;
     mutable std::optional<Diagnostic> deathCause_;
+    // Where the session was when a batch last finished; a reconnection goes back there.
+    std::u16string database_;
+    std::mutex runningMutex_;
+    SQLHSTMT running_ = SQL_NULL_HSTMT;
 };
 
 } // namespace db::detail

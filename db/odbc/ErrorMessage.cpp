@@ -74,4 +74,9 @@ EOdbcError errorFrom(const Diagnostic& d)
     return EOdbcError(std::move(message), d.sqlState, d.nativeError);
 }
 
+ServerMessage messageFrom(const Diagnostic& d)
+{
+    return ServerMessage{d.nativeError, cleanMessage(d.text), d.sqlState, isErrorRecord(d)};
+}
+
 } // namespace db::detail

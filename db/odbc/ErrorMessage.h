@@ -2,6 +2,7 @@
 #pragma once
 
 #include "db/Errors.h"
+#include "db/ServerMessage.h"
 #include "db/odbc/Diagnostics.h"
 
 #include <string>
@@ -15,5 +16,7 @@ std::u16string cleanMessage(std::u16string_view text);
 // A text for an SQLSTATE when the driver gave none; "ODBC error <state>" failing that.
 std::u16string textForState(const std::string& sqlState);
 EOdbcError errorFrom(const Diagnostic& d);
+// The record as the connection's Errors() lists it.
+ServerMessage messageFrom(const Diagnostic& d);
 
 } // namespace db::detail

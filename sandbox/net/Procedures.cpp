@@ -62,7 +62,7 @@ bool isObjectName(std::u16string_view name)
 {
     std::vector<sql::Token> tokens;
     try {
-        tokens = sql::tokenize(name);
+        tokens = sql::tokenize(name, Generation::Sql2022);  // no keyword of the latest generation
     } catch (const sql::SyntaxError&) {
         return false;
     }

@@ -54,13 +54,19 @@ struct Server::Impl final : SessionHost {
     const std::u16string& serverName() const override { return options.serverName; }
     const std::u16string& password() const override { return options.password; }
     bool refuseLogins() const override { return refuse.load(); }
-    std::shared_ptr<const TlsCredentials> certificate() override
+    std::shared_ptr<const TlsContext> tls() override
     {
-        if (options.certificate)
-            return options.certificate;
-        if (hasCatalogViews(engine_.generation()))  // 2005 and later
-            return TlsCredentials::selfSigned();
-        return nullptr;
+        std::lock_guard lock(tlsMutex);
+        if (!tlsContext) {
+            const Generation g = engine_.generation();
+            std::shared_ptr<const TlsCredentials> credentials = options.certificate;
+            if (!credentials && hasCatalogViews(g))  // 2005 and later make their own
+                credentials = TlsCredentials::selfSigned(selfSignedKind(g));
+            if (credentials)
+                tlsContext = std::make_shared<const TlsContext>(std::move(credentials),
+                                                                options.tls.value_or(defaultTlsProtocol(g)));
+        }
+        return tlsContext;
     }
     bool forceEncryption() const override { return options.forceEncryption; }
     void recordBatch(std::uint16_t spid, const std::u16string& text) override;
@@ -85,6 +91,8 @@ struct Server::Impl final : SessionHost {
     bool running = false;
     std::atomic<bool> refuse{false};
     std::atomic<int> active{0};
+    std::mutex tlsMutex;
+    std::shared_ptr<const TlsContext> tlsContext;  // made when the first client asks for it
 
     std::list<Slot> sessions;  // touched by the accept thread, and by stop() once it has ended
     std::mutex spidMutex;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,9 @@ struct ServerOptions {
     // None: from 2005 on a self-signed one, as those servers make when none
     // was installed; 2000 then cannot encrypt.
     std::shared_ptr<const TlsCredentials> certificate;
+    // None: what the build the generation reports speaks (TLS 1.0 before the
+    // TLS 1.2 update, see defaultTlsProtocol).
+    std::optional<TlsProtocol> tls;
     bool forceEncryption = false;        // answer ENCRYPT_REQ: everything in TLS
 };
 

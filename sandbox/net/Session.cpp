@@ -107,15 +107,15 @@ bool Session::handshake()
         const auto prelogin = tds::parsePrelogin(request.payload);
         if (!prelogin)
             return false;
-        const std::shared_ptr<const TlsCredentials> certificate = host_.certificate();
+        const std::shared_ptr<const TlsContext> tlsContext = host_.tls();
         const tds::EncryptionAgreement agreed =
-            tds::agreeEncryption(prelogin->encryption, certificate != nullptr, host_.forceEncryption());
+            tds::agreeEncryption(prelogin->encryption, tlsContext != nullptr, host_.forceEncryption());
         const std::vector<std::uint8_t> reply =
             tds::preloginReply(*prelogin, programVersion(speech_.generation), agreed.answer);
         if (!wire_.send(reply, true) || agreed.use == tds::TlsUse::Refuse)
             return false;
         tls = agreed.use;
-        if (tls != tds::TlsUse::None && !startTls(*certificate))
+        if (tls != tds::TlsUse::None && !startTls(*tlsContext))
             return false;
         if (wire_.readRequest(request) != tds::ReadStatus::Ok)
             return false;
@@ -128,16 +128,16 @@ bool Session::handshake()
     return login(request);
 }
 
-// The TLS handshake, carried in PRELOGIN packets until it is done.
-bool Session::startTls(const TlsCredentials& certificate)
+// The TLS handshake, carried in PRELOGIN packets both ways until it is done.
+bool Session::startTls(const TlsContext& tlsContext)
 {
-    auto channel = std::make_unique<TlsChannel>(certificate, wire_.connection());
+    auto channel = std::make_unique<TlsChannel>(tlsContext, wire_.connection());
     while (!channel->established()) {
         tds::Request flight;
         if (wire_.readRequest(flight) != tds::ReadStatus::Ok || flight.type != tds::packet::Prelogin)
             return false;
         const auto answer = channel->handshake(flight.payload);
-        if (!answer || (!answer->empty() && !wire_.send(*answer, true)))
+        if (!answer || (!answer->empty() && !wire_.sendHandshake(*answer)))
             return false;
     }
     wire_.startTls(std::move(channel));
@@ -156,12 +156,13 @@ bool Session::login(const tds::Request& request)
         return rejectLogin(*login, nullptr);
 
     const std::u16string requested = login->database.empty() ? u"master" : login->database;
-    const std::optional<std::u16string> database = host_.engine().loginDatabase(requested);
+    // The session is in its database from here on (the engine keeps count for
+    // single-user databases).
+    const std::optional<std::u16string> database = host_.engine().loginDatabase(state_, requested);
     if (!database) {
         const Message cannotOpen = makeMessage(4060, {requested});
         return rejectLogin(*login, &cannotOpen);
     }
-    state_.database = *database;
     const std::uint32_t version = agreedVersion(login->tdsVersion, speech_.generation);
     speech_.layout = tds::layoutOf(version);
 

@@ -21,9 +21,8 @@ public:
     virtual const std::u16string& serverName() const = 0;
     virtual const std::u16string& password() const = 0;
     virtual bool refuseLogins() const = 0;
-    // The certificate a session may encrypt with (none: it cannot), and
-    // whether it must.
-    virtual std::shared_ptr<const TlsCredentials> certificate() = 0;
+    // What a session may encrypt with (none: it cannot), and whether it must.
+    virtual std::shared_ptr<const TlsContext> tls() = 0;
     virtual bool forceEncryption() const = 0;
     virtual void recordBatch(std::uint16_t spid, const std::u16string& text) = 0;
 
@@ -43,7 +42,7 @@ public:
 
 private:
     bool handshake();
-    bool startTls(const TlsCredentials& certificate);
+    bool startTls(const TlsContext& tls);
     bool login(const tds::Request& request);
     bool rejectLogin(const tds::Login7& login, const Message* first);
     bool serveBatch(const tds::Request& request);

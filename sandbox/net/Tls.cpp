@@ -1,12 +1,20 @@
 #include "sandbox/net/Tls.h"
 
+// TLSv1_server_method is deprecated, and the only way to be a TLS 1.0 server
+// of before TLS 1.3 (see TlsContext).
+#define OPENSSL_SUPPRESS_DEPRECATED
+
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/rand.h>
+#include <openssl/rsa.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <cstdio>
+#include <ctime>
 #include <mutex>
 #include <stdexcept>
 
@@ -28,24 +36,11 @@ struct Freer {
     void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
     void operator()(X509* p) const { X509_free(p); }
     void operator()(SSL_CTX* p) const { SSL_CTX_free(p); }
+    void operator()(BIGNUM* p) const { BN_free(p); }
     void operator()(FILE* f) const { std::fclose(f); }
 };
 template <class T>
 using Owned = std::unique_ptr<T, Freer>;
-
-// TLS 1.2 at most: a 1.3 server sends session tickets after the handshake,
-// which a TDS client, reading PRELOGIN packets only until it is done, would
-// take for the start of the next packet.
-Owned<SSL_CTX> serverContext()
-{
-    Owned<SSL_CTX> ctx(SSL_CTX_new(TLS_server_method()));
-    if (!ctx)
-        throw std::runtime_error("TLS: cannot make a context: " + lastError());
-    SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
-    SSL_CTX_set_max_proto_version(ctx.get(), TLS1_2_VERSION);
-    SSL_CTX_set_options(ctx.get(), SSL_OP_NO_TICKET);
-    return ctx;
-}
 
 Owned<FILE> openFile(const std::string& path, const char* what)
 {
@@ -55,39 +50,80 @@ Owned<FILE> openFile(const std::string& path, const char* what)
     return f;
 }
 
+constexpr char FallbackName[] = "SSL_Self_Signed_Fallback";
+constexpr int ValidYears = 30;
+
+// SQL Server's serial numbers are 16 random bytes.
+bool setRandomSerial(X509* cert)
+{
+    unsigned char bytes[16];
+    if (RAND_bytes(bytes, sizeof bytes) != 1)
+        return false;
+    bytes[0] = static_cast<unsigned char>((bytes[0] & 0x7F) | 0x40);  // positive, all 16 bytes kept
+    const Owned<BIGNUM> serial(BN_bin2bn(bytes, sizeof bytes, nullptr));
+    return serial && BN_to_ASN1_INTEGER(serial.get(), X509_get_serialNumber(cert)) != nullptr;
+}
+
+// From now to the same moment thirty years on.
+bool setValidity(X509* cert)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm t{};
+    gmtime_r(&now, &t);
+    if (t.tm_mon == 1 && t.tm_mday == 29)
+        t.tm_mday = 28;  // the thirtieth year after a leap day has none
+    char until[32];
+    std::snprintf(until, sizeof until, "%04d%02d%02d%02d%02d%02dZ", t.tm_year + 1900 + ValidYears, t.tm_mon + 1,
+                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+    return X509_gmtime_adj(X509_getm_notBefore(cert), 0) != nullptr
+           && ASN1_TIME_set_string_X509(X509_getm_notAfter(cert), until) == 1;
+}
+
+// The common name as a BMPString, the way SQL Server writes it.
+bool setFallbackName(X509* cert)
+{
+    unsigned char name[2 * (sizeof FallbackName - 1)];
+    for (std::size_t i = 0; i + 1 < sizeof FallbackName; ++i) {
+        name[2 * i] = 0;
+        name[2 * i + 1] = static_cast<unsigned char>(FallbackName[i]);
+    }
+    X509_NAME* subject = X509_get_subject_name(cert);
+    return X509_NAME_add_entry_by_NID(subject, NID_commonName, V_ASN1_BMPSTRING, name, sizeof name, -1, 0) == 1
+           && X509_set_issuer_name(cert, subject) == 1;
+}
+
 } // namespace
 
-TlsCredentials::~TlsCredentials() { SSL_CTX_free(context_); }
+TlsCredentials::~TlsCredentials()
+{
+    X509_free(certificate_);
+    EVP_PKEY_free(key_);
+}
 
-std::shared_ptr<const TlsCredentials> TlsCredentials::selfSigned()
+std::shared_ptr<const TlsCredentials> TlsCredentials::selfSigned(SelfSignedKind kind)
 {
     static std::mutex mutex;
-    static std::shared_ptr<const TlsCredentials> made;
+    struct Made {
+        SelfSignedKind kind;
+        std::shared_ptr<const TlsCredentials> credentials;
+    };
+    static std::vector<Made> made;
     std::lock_guard lock(mutex);
-    if (made)
-        return made;
+    for (const Made& m : made)
+        if (m.kind == kind)
+            return m.credentials;
 
-    Owned<EVP_PKEY> key(EVP_EC_gen("P-256"));
+    Owned<EVP_PKEY> key(EVP_RSA_gen(static_cast<unsigned int>(kind.rsaBits)));
     Owned<X509> cert(X509_new());
     if (!key || !cert)
         throw std::runtime_error("TLS: cannot make a key: " + lastError());
-    X509_set_version(cert.get(), 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 1);
-    X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(cert.get()), 10L * 365 * 24 * 3600);
-    X509_set_pubkey(cert.get(), key.get());
-    X509_NAME* name = X509_get_subject_name(cert.get());
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("SSL_Self_Signed_Fallback"), -1, -1, 0);
-    X509_set_issuer_name(cert.get(), name);
-    if (X509_sign(cert.get(), key.get(), EVP_sha256()) == 0)
-        throw std::runtime_error("TLS: cannot sign the certificate: " + lastError());
-
-    Owned<SSL_CTX> ctx = serverContext();
-    if (SSL_CTX_use_certificate(ctx.get(), cert.get()) != 1 || SSL_CTX_use_PrivateKey(ctx.get(), key.get()) != 1)
-        throw std::runtime_error("TLS: cannot use the certificate: " + lastError());
-    made = std::shared_ptr<const TlsCredentials>(new TlsCredentials(ctx.release()));
-    return made;
+    // Version 3, no extensions: what the servers' certificates hold.
+    if (X509_set_version(cert.get(), 2) != 1 || !setRandomSerial(cert.get()) || !setValidity(cert.get())
+        || X509_set_pubkey(cert.get(), key.get()) != 1 || !setFallbackName(cert.get())
+        || X509_sign(cert.get(), key.get(), kind.sha256 ? EVP_sha256() : EVP_sha1()) == 0)
+        throw std::runtime_error("TLS: cannot make the certificate: " + lastError());
+    made.push_back({kind, std::shared_ptr<const TlsCredentials>(new TlsCredentials(cert.release(), key.release()))});
+    return made.back().credentials;
 }
 
 std::shared_ptr<const TlsCredentials> TlsCredentials::fromPemFiles(const std::string& certificate,
@@ -101,17 +137,44 @@ std::shared_ptr<const TlsCredentials> TlsCredentials::fromPemFiles(const std::st
     Owned<EVP_PKEY> privateKey(PEM_read_PrivateKey(keyFile.get(), nullptr, nullptr, nullptr));
     if (!privateKey)
         throw std::runtime_error("'" + key + "' holds no PEM private key (or one with a pass phrase)");
-    Owned<SSL_CTX> ctx = serverContext();
-    if (SSL_CTX_use_certificate(ctx.get(), cert.get()) != 1 || SSL_CTX_use_PrivateKey(ctx.get(), privateKey.get()) != 1)
-        throw std::runtime_error("the certificate '" + certificate + "' cannot be used: " + lastError());
-    if (SSL_CTX_check_private_key(ctx.get()) != 1)
+    if (X509_check_private_key(cert.get(), privateKey.get()) != 1)
         throw std::runtime_error("the key '" + key + "' does not belong to the certificate '" + certificate + "'");
-    return std::shared_ptr<const TlsCredentials>(new TlsCredentials(ctx.release()));
+    return std::shared_ptr<const TlsCredentials>(new TlsCredentials(cert.release(), privateKey.release()));
 }
 
-TlsChannel::TlsChannel(const TlsCredentials& credentials, Connection& raw) : raw_(raw)
+// One protocol version exactly: a TLS 1.3 server would also send session
+// tickets after the handshake, which a TDS client, reading PRELOGIN packets
+// only until it is done, would take for the start of the next packet.
+TlsContext::TlsContext(std::shared_ptr<const TlsCredentials> credentials, TlsProtocol protocol)
+    : credentials_(std::move(credentials))
 {
-    ssl_ = SSL_new(credentials.context());
+    // A server that knows nothing after TLS 1.0 answers any ClientHello with
+    // 1.0, blind to the versions the client lists in an extension it does
+    // not know; a client that refuses 1.0 then gives up itself. Only the
+    // fixed-version method does that (the flexible one refuses at once).
+    Owned<SSL_CTX> ctx(SSL_CTX_new(protocol == TlsProtocol::Tls10 ? TLSv1_server_method() : TLS_server_method()));
+    if (!ctx)
+        throw std::runtime_error("TLS: cannot make a context: " + lastError());
+    if (protocol == TlsProtocol::Tls10) {
+        SSL_CTX_set_security_level(ctx.get(), 0);  // OpenSSL 3 signs TLS 1.0's handshake at level 0 only
+    } else {
+        SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
+        SSL_CTX_set_max_proto_version(ctx.get(), TLS1_2_VERSION);
+        if (EVP_PKEY_get_bits(credentials_->key()) < 2048)
+            SSL_CTX_set_security_level(ctx.get(), 1);  // the 1024-bit key of 2005 to 2016
+    }
+    SSL_CTX_set_options(ctx.get(), SSL_OP_NO_TICKET);
+    if (SSL_CTX_use_certificate(ctx.get(), credentials_->certificate()) != 1
+        || SSL_CTX_use_PrivateKey(ctx.get(), credentials_->key()) != 1)
+        throw std::runtime_error("TLS: cannot use the certificate: " + lastError());
+    context_ = ctx.release();
+}
+
+TlsContext::~TlsContext() { SSL_CTX_free(context_); }
+
+TlsChannel::TlsChannel(const TlsContext& context, Connection& raw) : raw_(raw)
+{
+    ssl_ = SSL_new(context.context());
     if (!ssl_)
         throw std::runtime_error("TLS: cannot start a session: " + lastError());
     // Memory BIOs: the bytes go where TDS says, wrapped or raw.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "sandbox/net/Socket.h"
+#include "sandbox/net/TlsProfile.h"
 #include "sandbox/tds/Packet.h"
 
 #include <cstdint>
@@ -14,17 +15,19 @@
 #include <string>
 #include <vector>
 
+struct evp_pkey_st;
 struct ssl_ctx_st;
 struct ssl_st;
+struct x509_st;
 
 namespace sandbox {
 
-// A server certificate and key, ready for sessions to use.
+// A server certificate and its key.
 class TlsCredentials {
 public:
-    // A certificate made up here, as SQL Server makes one when none was
-    // installed ("SSL_Self_Signed_Fallback"); made once per process.
-    static std::shared_ptr<const TlsCredentials> selfSigned();
+    // A certificate made up here, as SQL Server makes one at start when none
+    // was installed ("SSL_Self_Signed_Fallback"); one of each kind per process.
+    static std::shared_ptr<const TlsCredentials> selfSigned(SelfSignedKind kind);
     // PEM files; throws std::runtime_error saying what is wrong with which.
     static std::shared_ptr<const TlsCredentials> fromPemFiles(const std::string& certificate, const std::string& key);
 
@@ -32,18 +35,37 @@ public:
     TlsCredentials(const TlsCredentials&) = delete;
     TlsCredentials& operator=(const TlsCredentials&) = delete;
 
+    x509_st* certificate() const { return certificate_; }
+    evp_pkey_st* key() const { return key_; }
+
+private:
+    TlsCredentials(x509_st* certificate, evp_pkey_st* key) : certificate_(certificate), key_(key) {}
+    x509_st* certificate_;
+    evp_pkey_st* key_;
+};
+
+// What one server's sessions encrypt with: its credentials, and the protocol
+// versions its build speaks.
+class TlsContext {
+public:
+    // Throws std::runtime_error when OpenSSL cannot use the credentials so.
+    TlsContext(std::shared_ptr<const TlsCredentials> credentials, TlsProtocol protocol);
+    ~TlsContext();
+    TlsContext(const TlsContext&) = delete;
+    TlsContext& operator=(const TlsContext&) = delete;
+
     ssl_ctx_st* context() const { return context_; }
 
 private:
-    explicit TlsCredentials(ssl_ctx_st* context) : context_(context) {}
-    ssl_ctx_st* context_;
+    std::shared_ptr<const TlsCredentials> credentials_;
+    ssl_ctx_st* context_ = nullptr;
 };
 
 // One session's TLS: handshake steps first, then a byte source and sink
 // over the raw connection.
 class TlsChannel final : public tds::ByteSource {
 public:
-    TlsChannel(const TlsCredentials& credentials, Connection& raw);
+    TlsChannel(const TlsContext& context, Connection& raw);
     ~TlsChannel();
     TlsChannel(const TlsChannel&) = delete;
     TlsChannel& operator=(const TlsChannel&) = delete;

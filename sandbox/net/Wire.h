@@ -41,6 +41,13 @@ public:
         return tls_ ? tls_->writeAll(framed.data(), framed.size()) : connection_.writeAll(framed.data(), framed.size());
     }
 
+    // Sends a TLS handshake flight, in PRELOGIN packets as the client's come.
+    bool sendHandshake(std::span<const std::uint8_t> flight)
+    {
+        const std::vector<std::uint8_t> framed = writer_.frame(tds::packet::Prelogin, flight, true);
+        return connection_.writeAll(framed.data(), framed.size());
+    }
+
     bool readExact(std::uint8_t* data, std::size_t size) override
     {
         return tls_ ? tls_->readExact(data, size) : connection_.readExact(data, size);

@@ -3,6 +3,8 @@
 
 #include "sandbox/sql/Generation.h"
 #include "sandbox/sql/Names.h"
+#include "sandbox/sql/Result.h"
+#include "sandbox/sql/VirtualLog.h"
 
 #include <cstdint>
 #include <optional>
@@ -22,16 +24,25 @@ struct DbFile {
     std::int32_t perf = 0;
     std::u16string name;        // logical name, unpadded here
     std::u16string fileName;    // physical path, unpadded here
-    // Log files only: pages holding active log (what a shrink can never free)
-    // and pages of inactive log not yet truncated (freed by a checkpoint in
-    // SIMPLE, by a log backup, or by BACKUP LOG ... WITH TRUNCATE_ONLY); the
-    // rest of the file is reusable.
+    // Log files only. The file's VLFs (sandbox/sql/VirtualLog.h); until the
+    // engine lays them out, the log is described by how it came to be: its
+    // size at creation (0: `size`) and the pages each growth added, and where
+    // its records lie: from page `logStart`, `inactivePages` not yet truncated
+    // (freed by a checkpoint in SIMPLE, by a log backup, or by BACKUP LOG ...
+    // WITH TRUNCATE_ONLY), then `activePages` of active log, wrapping round.
+    std::int32_t created = 0;
+    std::vector<std::int32_t> growths;
+    std::int32_t logStart = 1;
     std::int32_t activePages = 0;
     std::int32_t inactivePages = 0;
+    std::vector<Vlf> vlfs;
+    std::int32_t minimumSize = 0;  // DBCC SHRINKFILE's MinimumSize (0: the size at creation)
     // Data files only: pages in use.
     std::int32_t usedPages = 0;
 
     bool isLog() const { return (status & 0x40) != 0; }
+    // Whether `vlfs` describes the file as it is.
+    bool laidOut() const { return !vlfs.empty() && vlfs.back().end() == size; }
 };
 
 // As sys.databases numbers them.
@@ -39,14 +50,34 @@ enum class RecoveryModel { Full = 1, BulkLogged = 2, Simple = 3 };
 
 // What keeps a log from being truncated whatever the recovery model, with
 // log_reuse_wait's number; None lets checkpoints and log backups do their work.
+// 9 reads OTHER_TRANSIENT before 2012 (see DatabaseLog.cpp).
 enum class LogHold {
     None = 0,
     ActiveBackupOrRestore = 3,
     ActiveTransaction = 4,
     DatabaseMirroring = 5,
     Replication = 6,
+    DatabaseSnapshotCreation = 7,
+    LogScan = 8,
     AvailabilityReplica = 9,
+    OldestPage = 13,
+    OtherTransient = 14,
+    XtpCheckpoint = 16,
+    SlogScan = 17,
 };
+
+// A row of msdb..backupset.
+struct BackupSet {
+    std::int32_t id = 0;
+    std::u16string database;
+    char16_t type = u'D';  // D database, I differential, L log
+    DateTime start, finish;
+    std::int64_t firstLsn = 0, lastLsn = 0, databaseBackupLsn = 0;
+};
+
+// As sys.databases.state numbers them; USE and logins are refused in all but
+// ONLINE.
+enum class DatabaseState { Online = 0, Restoring = 1, Suspect = 4, Offline = 6 };
 
 struct Database {
     std::int16_t dbId = 5;
@@ -56,14 +87,22 @@ struct Database {
     std::int16_t mode = 0;
     std::int16_t cmptLevel = 0; // 0: the generation's own
     std::int16_t version = 0;   // 0: the generation's own
-    bool offline = false;       // USE fails as for a database that cannot be opened
+    DatabaseState state = DatabaseState::Online;
     std::optional<std::u16string> collation;  // none: the server's
     LogHold hold = LogHold::None;
     bool availabilityGroup = false;  // in an availability group or mirroring session
+    // A database backup started a log backup chain that still holds: without
+    // one, log backups fail (4214) and FULL truncates at checkpoints as SIMPLE does.
+    bool logChain = true;
+    std::int64_t nextLogBackupLsn = 0;  // where the next log backup starts (0: from the log)
+    int reuseWait = -1;                 // log_reuse_wait as the last checkpoint found (-1: from the log)
+    std::int32_t logWrites = 0;         // moves the log's end on, for LSNs
     std::vector<DbFile> files;
 
     static constexpr std::int32_t TruncLogOnChkpt = 8;
     static constexpr std::int32_t SelectIntoBulkCopy = 4;
+    static constexpr std::int32_t SingleUser = 4096;  // one connection at a time
+    bool singleUser() const { return (status & SingleUser) != 0; }
     bool truncLogOnCheckpoint() const { return (status & TruncLogOnChkpt) != 0; }
 
     // The model is kept in the status bits, as SQL Server 2000 kept it, so
@@ -71,22 +110,43 @@ struct Database {
     RecoveryModel recovery() const;
     void setRecovery(RecoveryModel model);
 
-    // The log's inactive part becomes reusable, unless something holds it.
+    // The log's inactive VLFs become reusable, unless something holds it.
     void truncateLog();
-    // What keeps the log from being reused now: log_reuse_wait's number and
-    // log_reuse_wait_desc.
-    std::pair<int, const char16_t*> logReuseWait() const;
+    // Truncation as a checkpoint does it (SIMPLE, or no log backup chain),
+    // then what it found, as log_reuse_wait has it until the next one.
+    void checkpoint();
+    // What keeps the log from being reused, as a checkpoint now would find it.
+    int reuseWaitNow() const;
+    // log_reuse_wait: a hold, else what the last checkpoint found.
+    int logReuseWait() const;
+    // Whether log backups can be taken: sys.database_recovery_status's
+    // last_log_backup_lsn, or nothing.
+    std::optional<std::int64_t> lastLogBackupLsn() const;
+    // The LSN of the log's end.
+    std::int64_t endLsn() const;
+    // Lays out the log files not yet laid out, by the rules of `g`.
+    void layOutLogs(Generation g);
 };
+
+// A datetime from milliseconds since 1970-01-01 (local time).
+DateTime dateTimeFromMs(std::int64_t ms);
 
 const char16_t* recoveryName(RecoveryModel model);  // FULL, BULK_LOGGED, SIMPLE
 std::optional<RecoveryModel> recoveryNamed(std::u16string_view name);
-const char16_t* holdName(LogHold hold);             // as log_reuse_wait_desc spells it
-std::optional<LogHold> holdNamed(std::u16string_view name);
+// log_reuse_wait_desc for log_reuse_wait `value` on generation `g`.
+const char16_t* reuseWaitName(int value, Generation g);
+// NOTHING, CHECKPOINT, LOG_BACKUP or a hold, as generation `g` names them.
+std::optional<int> reuseWaitNamed(std::u16string_view name, Generation g);
+const char16_t* stateName(DatabaseState state);     // as state_desc spells it
+std::optional<DatabaseState> stateNamed(std::u16string_view name);
+// The sysdatabases.status bit of a state (32 loading, 256 not recovered, 512 offline).
+std::int32_t stateStatusBit(DatabaseState state);
 
 struct Catalog {
     std::vector<Database> databases;
     Generation generation = Generation::Sql2000;
     std::u16string collation = u"Chinese_PRC_CI_AS";  // the server's
+    std::vector<BackupSet> backups;                    // msdb..backupset
 
     bool caseSensitive() const { return isCaseSensitive(collation); }
     const std::u16string& collationOf(const Database& db) const { return db.collation ? *db.collation : collation; }
@@ -99,6 +159,12 @@ struct Catalog {
 
     Database* find(const std::u16string& name);
     const Database* find(const std::u16string& name) const;
+
+    // What the engine does when it takes a catalog: lays out the logs by the
+    // generation's rules; a SIMPLE database has no log backup chain.
+    void prepare();
+    // Records a backup in msdb..backupset.
+    BackupSet& recordBackup(const Database& db, char16_t type, DateTime start, DateTime finish);
 };
 
 } // namespace sandbox

@@ -1,13 +1,16 @@
 // The JSON form of a catalog (see sandbox/catalogs/demo.json):
 //   {"version", "collation",
-//    "databases":[{"name", "dbid", "truncLogOnChkpt", "recovery", "offline", "status", "collation",
-//                  "logReuseWait", "availabilityGroup",
-//                  "files":[{"fileid", "groupid", "name", "filename", "size", "maxsize",
-//                            "growth", "status", "activePages", "inactivePages", "usedPages"}]}]}
+//    "databases":[{"name", "dbid", "truncLogOnChkpt", "recovery", "offline", "state", "userAccess",
+//                  "status", "collation", "logReuseWait", "availabilityGroup", "logChain",
+//                  "backups":[{"type", "start", "finish"}],
+//                  "files":[{"fileid", "groupid", "name", "filename", "size", "maxsize", "growth", "status",
+//                            "usedPages", "created", "growths", "logStart", "activePages", "inactivePages",
+//                            "vlfs":[{"pages", "status", "sequence"}]}]}]}
 // Only "name" is required. The file lists exactly the databases it holds:
 // master, tempdb, model and msdb are not added.
 #include "sandbox/sql/Catalog.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -75,6 +78,90 @@ bool endsWithIgnoreCase(const std::u16string& s, const char16_t* suffix)
     return QString::fromStdU16String(s).endsWith(QString::fromUtf16(suffix), Qt::CaseInsensitive);
 }
 
+std::vector<std::int32_t> pageList(const QJsonObject& o, const char* key, const std::string& where)
+{
+    std::vector<std::int32_t> pages;
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (v.isUndefined() || v.isNull())
+        return pages;
+    if (!v.isArray())
+        bad(where, std::string("\"") + key + "\" must be an array of page counts");
+    for (const QJsonValue& item : v.toArray())
+        pages.push_back(integer<std::int32_t>(QJsonObject{{QLatin1String(key), item}}, key, 0, where, 1));
+    return pages;
+}
+
+// A log's VLFs as listed: each {"pages", "status": active|inactive|reusable, "sequence"}.
+void readVlfs(const QJsonValue& list, DbFile& f, const std::string& where)
+{
+    if (!list.isArray() || list.toArray().isEmpty())
+        bad(where, "\"vlfs\" must be a non-empty array");
+    std::int32_t at = 1;
+    std::int32_t sequence = 40;
+    for (const QJsonValue& item : list.toArray()) {
+        const std::string here = where + ", VLF " + std::to_string(f.vlfs.size() + 1);
+        if (!item.isObject())
+            bad(here, "must be an object");
+        const QJsonObject o = item.toObject();
+        Vlf v;
+        v.start = at;
+        v.pages = integer<std::int32_t>(o, "pages", 0, here, 1);
+        if (v.pages <= 0 || at > INT32_MAX - v.pages)
+            bad(here, "needs \"pages\" (and the file at most 2^31 pages)");
+        const std::u16string state = text(o, "status", here).value_or(u"reusable");
+        if (equalsIgnoreCase(state, u"active")) v.state = VlfState::Active;
+        else if (equalsIgnoreCase(state, u"inactive")) v.state = VlfState::Inactive;
+        else if (!equalsIgnoreCase(state, u"reusable")) bad(here, "\"status\" must be active, inactive or reusable");
+        v.sequence = integer<std::int32_t>(o, "sequence", v.state == VlfState::Reusable ? 0 : sequence, here, 0);
+        sequence = std::max(sequence, v.sequence + 1);
+        v.parity = v.sequence != 0 ? 64 : 0;
+        at += v.pages;
+        f.vlfs.push_back(v);
+    }
+    f.size = at;
+    f.created = f.size;
+    f.minimumSize = f.size;
+}
+
+// A log: its VLFs listed, or how it came to be and where its records lie.
+void readLog(const QJsonObject& o, DbFile& f, const std::string& where)
+{
+    if (o.contains(QLatin1String("usedPages")))
+        bad(where, "\"usedPages\" is for data files; a log has activePages and inactivePages");
+    if (o.contains(QLatin1String("vlfs"))) {
+        for (const char* key : {"created", "growths", "logStart", "activePages", "inactivePages"})
+            if (o.contains(QLatin1String(key)))
+                bad(where, std::string("\"vlfs\" says it all: no \"") + key + "\" beside it");
+        readVlfs(o.value(QLatin1String("vlfs")), f, where);
+        if (integer<std::int32_t>(o, "size", f.size, where) != f.size)
+            bad(where, "\"size\" is not the pages of the VLFs and the file header");
+        return;
+    }
+    f.activePages = integer<std::int32_t>(o, "activePages", 64, where, 0);
+    f.inactivePages = integer<std::int32_t>(o, "inactivePages", 0, where, 0);
+    f.growths = pageList(o, "growths", where);
+    std::int64_t grown = 0;
+    for (const std::int32_t g : f.growths)
+        grown += g;
+    const std::int32_t fallback = std::max(128, f.activePages + f.inactivePages);
+    f.created = integer<std::int32_t>(o, "created", 0, where, 2);
+    f.size = integer<std::int32_t>(o, "size", f.created > 0 ? static_cast<std::int32_t>(std::min<std::int64_t>(
+                                                                  f.created + grown, INT32_MAX))
+                                                            : fallback,
+                                   where, 1);
+    if (f.created == 0 && !f.growths.empty())
+        f.created = static_cast<std::int32_t>(std::max<std::int64_t>(f.size - grown, 0));
+    if (!f.growths.empty() && (f.created < 2 || f.created + grown != f.size))
+        bad(where, "\"created\" and \"growths\" must add up to \"size\"");
+    if (f.created > 0 && f.growths.empty() && f.created != f.size)
+        bad(where, "\"created\" must be \"size\" when the log never grew");
+    if (static_cast<std::int64_t>(f.activePages) + f.inactivePages > f.size)
+        bad(where, "activePages + inactivePages exceed size");
+    f.logStart = integer<std::int32_t>(o, "logStart", 1, where, 1);
+    if (f.logStart >= std::max(f.size, 2))
+        bad(where, "\"logStart\" must be a page of the file after its header");
+}
+
 DbFile readFile(const QJsonValue& value, const Database& db, std::size_t index, const std::string& dbWhere)
 {
     const std::string where = dbWhere + ", file " + std::to_string(index + 1);
@@ -103,13 +190,7 @@ DbFile readFile(const QJsonValue& value, const Database& db, std::size_t index, 
         bad(where, "\"name\" must not be empty");
     f.fileName = fileName.value_or(std::u16string(DefaultDataDir) + f.name + (log ? u".LDF" : u".MDF"));
     if (f.isLog()) {
-        f.activePages = integer<std::int32_t>(o, "activePages", 64, where, 0);
-        f.inactivePages = integer<std::int32_t>(o, "inactivePages", 0, where, 0);
-        f.size = integer<std::int32_t>(o, "size", std::max(128, f.activePages + f.inactivePages), where, 1);
-        if (static_cast<std::int64_t>(f.activePages) + f.inactivePages > f.size)
-            bad(where, "activePages + inactivePages exceed size");
-        if (o.contains(QLatin1String("usedPages")))
-            bad(where, "\"usedPages\" is for data files; a log has activePages and inactivePages");
+        readLog(o, f, where);
     } else {
         f.usedPages = integer<std::int32_t>(o, "usedPages", -1, where, 0);
         f.size = integer<std::int32_t>(o, "size", std::max(128, f.usedPages), where, 1);
@@ -117,10 +198,88 @@ DbFile readFile(const QJsonValue& value, const Database& db, std::size_t index, 
             f.usedPages = f.size / 2;
         if (f.usedPages > f.size)
             bad(where, "usedPages exceed size");
-        if (o.contains(QLatin1String("activePages")) || o.contains(QLatin1String("inactivePages")))
-            bad(where, "activePages/inactivePages are for log files");
+        for (const char* key : {"activePages", "inactivePages", "created", "growths", "logStart", "vlfs"})
+            if (o.contains(QLatin1String(key)))
+                bad(where, std::string("\"") + key + "\" is for log files");
     }
     return f;
+}
+
+// NOTHING, CHECKPOINT and LOG_BACKUP: what the last checkpoint found
+// (otherwise worked out from the log); the others hold the log.
+void readReuseWait(const QJsonObject& o, Database& db, Generation g, const std::string& where)
+{
+    const auto wait = text(o, "logReuseWait", where);
+    if (!wait)
+        return;
+    const auto value = reuseWaitNamed(*wait, g);
+    if (!value)
+        bad(where, "\"logReuseWait\" is not a log_reuse_wait_desc of this version");
+    if (*value <= 2)
+        db.reuseWait = *value;
+    else
+        db.hold = static_cast<LogHold>(*value);
+}
+
+// "backups": [{"type": "D" | "I" | "L", "start", "finish"}], the database's
+// rows in msdb..backupset, oldest first.
+void readBackups(const QJsonObject& o, Database& db, Catalog& catalog, const std::string& where)
+{
+    const QJsonValue list = o.value(QLatin1String("backups"));
+    if (list.isUndefined() || list.isNull())
+        return;
+    if (!list.isArray())
+        bad(where, "\"backups\" must be an array");
+    std::int32_t step = 0;
+    for (const QJsonValue& item : list.toArray()) {
+        const std::string at = where + ", backup " + std::to_string(++step);
+        if (!item.isObject())
+            bad(at, "must be an object");
+        const QJsonObject b = item.toObject();
+        const std::u16string type = text(b, "type", at).value_or(u"");
+        if (type != u"D" && type != u"I" && type != u"L")
+            bad(at, "\"type\" must be D, I or L");
+        DateTime when[2];
+        for (int k = 0; k < 2; ++k) {
+            const char* key = k == 0 ? "start" : "finish";
+            const QDateTime t = QDateTime::fromString(QString::fromStdU16String(text(b, key, at).value_or(u"")),
+                                                      Qt::ISODate);
+            if (!t.isValid())
+                bad(at, std::string("\"") + key + "\" must be a date and time, as 2026-11-30T02:00:00");
+            when[k] = dateTimeFromMs(QDate(1970, 1, 1).daysTo(t.date()) * 86'400'000LL + t.time().msecsSinceStartOfDay());
+        }
+        BackupSet& set = catalog.recordBackup(db, type[0], when[0], when[1]);
+        set.firstLsn = decimalLsn(std::min(step, 1000) + 10, 16, 1);
+        set.lastLsn = decimalLsn(std::min(step, 1000) + 11, 16, 1);
+        if (type == u"D")
+            set.databaseBackupLsn = set.firstLsn;
+        if (type == u"L")
+            db.nextLogBackupLsn = set.lastLsn;
+    }
+}
+
+// "state" (ONLINE, RESTORING, SUSPECT, OFFLINE; "offline": true is OFFLINE)
+// and "userAccess" (SINGLE_USER or MULTI_USER, the status bit 4096).
+void readAvailability(const QJsonObject& o, Database& db, const std::string& where)
+{
+    const bool offline = boolean(o, "offline", false, where);
+    db.state = offline ? DatabaseState::Offline : DatabaseState::Online;
+    if (const auto state = text(o, "state", where)) {
+        const auto named = stateNamed(*state);
+        if (!named)
+            bad(where, "\"state\" must be ONLINE, RESTORING, SUSPECT or OFFLINE");
+        if (o.contains(QLatin1String("offline")) && offline != (*named == DatabaseState::Offline))
+            bad(where, "\"offline\" and \"state\" disagree");
+        db.state = *named;
+    }
+    if (const auto access = text(o, "userAccess", where)) {
+        if (equalsIgnoreCase(*access, u"SINGLE_USER"))
+            db.status |= Database::SingleUser;
+        else if (equalsIgnoreCase(*access, u"MULTI_USER"))
+            db.status &= ~Database::SingleUser;
+        else
+            bad(where, "\"userAccess\" must be SINGLE_USER or MULTI_USER");
+    }
 }
 
 std::int16_t systemDbId(const std::u16string& name)
@@ -185,7 +344,7 @@ Catalog Catalog::fromJson(const std::string& json)
             else
                 db.status &= ~Database::TruncLogOnChkpt;
         }
-        db.offline = boolean(o, "offline", false, where);
+        readAvailability(o, db, where);
         if (const auto recovery = text(o, "recovery", where)) {
             const auto model = recoveryNamed(*recovery);
             if (!model)
@@ -194,16 +353,10 @@ Catalog Catalog::fromJson(const std::string& json)
                 bad(where, "\"truncLogOnChkpt\" and \"recovery\" disagree");
             db.setRecovery(*model);
         }
-        if (const auto wait = text(o, "logReuseWait", where)) {
-            // NOTHING, CHECKPOINT and LOG_BACKUP follow from the log and the model.
-            const auto hold = holdNamed(*wait);
-            const bool derived = equalsIgnoreCase(*wait, u"CHECKPOINT") || equalsIgnoreCase(*wait, u"LOG_BACKUP");
-            if (!hold && !derived)
-                bad(where, "\"logReuseWait\" is not one of NOTHING, CHECKPOINT, LOG_BACKUP, ACTIVE_TRANSACTION, "
-                           "REPLICATION, AVAILABILITY_REPLICA, DATABASE_MIRRORING, ACTIVE_BACKUP_OR_RESTORE");
-            db.hold = hold.value_or(LogHold::None);
-        }
+        readReuseWait(o, db, catalog.generation, where);
         db.availabilityGroup = boolean(o, "availabilityGroup", false, where);
+        db.logChain = boolean(o, "logChain", true, where);
+        readBackups(o, db, catalog, where);
         db.collation = text(o, "collation", where);
 
         const QJsonValue files = o.value(QLatin1String("files"));

@@ -22,14 +22,18 @@ struct Engine::CompiledFault {
     QRegularExpression pattern;
 };
 
-Engine::Engine(Catalog catalog) : catalog_(std::move(catalog)) {}
+Engine::Engine(Catalog catalog) : catalog_(std::move(catalog)) { catalog_.prepare(); }
 
-std::optional<std::u16string> Engine::loginDatabase(const std::u16string& name) const
+std::optional<std::u16string> Engine::loginDatabase(SessionState& session, const std::u16string& name)
 {
     std::lock_guard lock(mutex_);
-    if (const Database* d = catalog_.find(name); d != nullptr && !d->offline)
-        return d->name;
-    return std::nullopt;
+    const Database* d = catalog_.find(name);
+    if (d == nullptr || sql::openRefusal(*d, session, sessions_))
+        return std::nullopt;
+    session.database = d->name;
+    if (std::find(sessions_.begin(), sessions_.end(), &session) == sessions_.end())
+        sessions_.push_back(&session);
+    return d->name;
 }
 
 void Engine::runBatch(SessionState& session, const std::u16string& batch, ResultSink& sink)
@@ -67,10 +71,16 @@ void Engine::runBatch(SessionState& session, const std::u16string& batch, Result
                 flood(*fault, sink);
                 continue;
             }
-            if (fault->action == Fault::Action::Error) {
+            if (fault->action == Fault::Action::Error || fault->action == Fault::Action::Abort) {
                 Recorder out;
-                Executor(catalog_, session, out, serverName_).raise(s, fault->error);
+                {
+                    std::lock_guard lock(mutex_);
+                    Executor(catalog_, session, out, serverName_, sessions_)
+                        .raise(s, fault->error, fault->action == Fault::Action::Abort);
+                }
                 out.replay(sink);
+                if (fault->action == Fault::Action::Abort)
+                    return;
                 continue;
             }
             if (!sink.pause(fault->delay))
@@ -83,7 +93,7 @@ void Engine::runBatch(SessionState& session, const std::u16string& batch, Result
         Recorder out;
         {
             std::lock_guard lock(mutex_);
-            Executor(catalog_, session, out, serverName_).run(s);
+            Executor(catalog_, session, out, serverName_, sessions_).run(s);
         }
         out.replay(sink);
     }
@@ -106,6 +116,8 @@ void Engine::sessionClosed(SessionState& session)
     // Only the transaction count goes: file operations are not transactional,
     // so catalog changes made inside the transaction stay.
     session.tranCount = 0;
+    std::lock_guard lock(mutex_);
+    sessions_.erase(std::remove(sessions_.begin(), sessions_.end(), &session), sessions_.end());
 }
 
 void Engine::addFault(Fault fault)
@@ -136,6 +148,7 @@ Catalog Engine::catalog() const
 
 void Engine::setCatalog(Catalog catalog)
 {
+    catalog.prepare();
     std::lock_guard lock(mutex_);
     catalog_ = std::move(catalog);
 }

@@ -22,6 +22,8 @@ namespace sandbox {
 struct Fault {
     enum class Action {
         Error, // the statement fails with this message instead of running
+        Abort, // ...and nothing after it in the batch runs; an open transaction
+               // is rolled back (as for a deadlock victim, 1205)
         Delay, // wait `delay` before running it (a client time-out cancels)
         Drop,  // drop the connection instead of running it
         Flood, // answer with more than a client should take: one column "v"
@@ -30,7 +32,7 @@ struct Fault {
     };
     Action action = Action::Error;
     std::string pattern;
-    Message error;                     // for Error: number, severity, state, text
+    Message error;                     // for Error and Abort: number, severity, state, text
     std::chrono::milliseconds delay{0}; // for Delay
     std::size_t floodRows = 0;         // for Flood
     std::size_t floodChars = 0;
@@ -49,10 +51,11 @@ class Engine {
 public:
     explicit Engine(Catalog catalog);
 
-    // The database a login may start in: its name as the catalog spells it,
-    // if it exists and is not offline (trailing blanks ignored, case-insensitive
-    // as SQL Server's default collation).
-    std::optional<std::u16string> loginDatabase(const std::u16string& name) const;
+    // A login asks to start in `name`: if that database exists and USE would
+    // open it (ONLINE; single-user and free), the session is in it and counts
+    // as its user until sessionClosed. Returns its name as the catalog spells
+    // it (trailing blanks ignored, case as the server's collation has it).
+    std::optional<std::u16string> loginDatabase(SessionState& session, const std::u16string& name);
 
     // Runs one SQL batch, reporting every result to `sink` in order.
     void runBatch(SessionState& session, const std::u16string& batch, ResultSink& sink);
@@ -64,6 +67,7 @@ public:
     void addFault(Fault fault);
     void clearFaults();
 
+    // The engine lays out the catalog's logs when it takes it (Catalog::prepare).
     Catalog catalog() const;                // a snapshot
     void setCatalog(Catalog catalog);
 
@@ -83,6 +87,7 @@ private:
     std::vector<Fault> faults_;
     std::vector<std::shared_ptr<const CompiledFault>> compiledFaults_;  // parallel to faults_
     std::u16string serverName_ = u"SANDBOX";
+    std::vector<SessionState*> sessions_;  // logged in, for single-user databases
 };
 
 } // namespace sandbox

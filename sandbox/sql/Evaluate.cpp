@@ -149,6 +149,10 @@ Executor::Typed Executor::convert(const Typed& from, const TypeName& to)
         std::int64_t n = 0;
         if (const auto* i = std::get_if<std::int64_t>(&from.value)) {
             n = *i;
+        } else if (const auto* d = std::get_if<double>(&from.value)) {
+            if (!(*d > -9.2e18 && *d < 9.2e18))  // also NaN
+                throw StatementError{makeMessage(8115, {typeName(to.type)})};
+            n = static_cast<std::int64_t>(*d);
         } else {
             const std::u16string& s = std::get<std::u16string>(from.value);
             bool ok = false;
@@ -165,6 +169,8 @@ Executor::Typed Executor::convert(const Typed& from, const TypeName& to)
     std::u16string s;
     if (const auto* i = std::get_if<std::int64_t>(&from.value))
         s = toU16(*i);
+    else if (const auto* d = std::get_if<double>(&from.value))
+        s = QString::number(*d, 'g', 15).toStdU16String();
     else if (const auto* t = std::get_if<std::u16string>(&from.value))
         s = *t;
     result.value = s.substr(0, to.length);
@@ -220,6 +226,16 @@ int Executor::compare(const Typed& left, const Typed& right, bool caseSensitive)
     const auto* b = std::get_if<std::u16string>(&right.value);
     if (a && b)
         return compareText(*a, *b, caseSensitive);
+    const auto* f = std::get_if<double>(&left.value);
+    const auto* g = std::get_if<double>(&right.value);
+    if (f || g) {
+        const auto asDouble = [this](const Typed& t) {
+            if (const auto* d = std::get_if<double>(&t.value))
+                return *d;
+            return static_cast<double>(std::get<std::int64_t>(convert(t, TypeName{SqlType::BigInt, 0}).value));
+        };
+        return threeWay(asDouble(left), asDouble(right));
+    }
     const TypeName asInt{SqlType::BigInt, 0};
     const std::int64_t x = std::get<std::int64_t>(a ? convert(left, asInt).value : left.value);
     const std::int64_t y = std::get<std::int64_t>(b ? convert(right, asInt).value : right.value);

@@ -7,8 +7,9 @@
 
 namespace sandbox::sql {
 
-Table Executor::resolveTable(const ObjectName& name, bool& cs)
+Table Executor::resolveTable(const SelectStmt& s, bool& cs)
 {
+    const ObjectName& name = *s.from;
     Database& db = database(name.database.empty() ? session_.database : name.database);
     cs = caseSensitive(db);
     const auto is = [&](const std::u16string& part, std::u16string_view expected) {
@@ -16,18 +17,25 @@ Table Executor::resolveTable(const ObjectName& name, bool& cs)
     };
     const bool views = hasCatalogViews(generation());
     const bool sys = views && is(name.owner, u"sys");
+    std::optional<Table> table;
     if (name.owner.empty() || is(name.owner, u"dbo") || sys) {
         if (is(name.object, u"sysfiles"))
-            return sysfiles(db, catalog_);
+            table = sysfiles(db, catalog_);
         // 2000 keeps it in master only; the later compatibility view is everywhere.
-        if (is(name.object, u"sysdatabases") && (views || is(db.name, u"master")))
-            return sysdatabases(catalog_);
+        else if (is(name.object, u"sysdatabases") && (views || is(db.name, u"master")))
+            table = sysdatabases(catalog_);
     }
     if (sys && is(name.object, u"databases"))
-        return databasesView(catalog_);
+        table = databasesView(catalog_);
     if (sys && is(name.object, u"database_files"))
-        return databaseFilesView(db);
-    throw StatementError{makeMessage(208, {name.display})};
+        table = databaseFilesView(db);
+    if (table && s.fromArgs)
+        throw StatementError{makeMessage(215, {name.display})};
+    if (!table)
+        table = logTable(s, db, cs);
+    if (!table)
+        throw StatementError{makeMessage(208, {name.display})};
+    return std::move(*table);
 }
 
 void Executor::selectScalars(const SelectStmt& s)
@@ -43,8 +51,10 @@ void Executor::selectScalars(const SelectStmt& s)
         row.push_back(std::move(t.value));
     }
     out_.columns(cols);
-    out_.row(row);
-    doneRows(curcmd::Select, 1);
+    const bool none = s.top && *s.top == 0;
+    if (!none)
+        out_.row(row);
+    doneRows(curcmd::Select, none ? 0 : 1);
 }
 
 // Table columns stay as they are; any other expression is worked out for
@@ -76,27 +86,43 @@ std::vector<Executor::Output> Executor::selectList(const SelectStmt& s, const Ta
     return outputs;
 }
 
-// WHERE: OR of ANDs.
+// WHERE: OR of ANDs. A function on the right is worked out once; its NULL
+// makes the comparison unknown, never true.
 std::vector<Row> Executor::filter(Table& table, const Condition& where, bool cs)
 {
-    std::vector<std::vector<std::size_t>> whereColumns;
+    struct Test {
+        std::size_t column = 0;
+        Comparison comparison;
+        bool unknown = false;
+    };
+    std::vector<std::vector<Test>> tests;
     for (const auto& all : where) {
-        whereColumns.emplace_back();
+        tests.emplace_back();
         for (const Comparison& c : all) {
             const auto i = columnIndex(table.columns, c.column, cs);
             if (!i)
                 throw StatementError{makeMessage(207, {c.column})};
-            whereColumns.back().push_back(*i);
+            Test t{*i, c, false};
+            if (c.call) {
+                const Value v = evaluate(*c.call, Scope{}).value;
+                if (const auto* n = std::get_if<std::int64_t>(&v))
+                    t.comparison.value = Literal{Literal::Kind::Integer, *n, toU16(*n), false};
+                else if (const auto* text = std::get_if<std::u16string>(&v))
+                    t.comparison.value = Literal{Literal::Kind::String, 0, *text, true};
+                else
+                    t.unknown = true;
+            }
+            tests.back().push_back(std::move(t));
         }
     }
     std::vector<Row> rows;
     for (Row& r : table.rows) {
         bool keep = where.empty();
-        for (std::size_t a = 0; a < where.size() && !keep; ++a) {
+        for (std::size_t a = 0; a < tests.size() && !keep; ++a) {
             bool all = true;
-            for (std::size_t k = 0; k < where[a].size() && all; ++k) {
-                const std::size_t col = whereColumns[a][k];
-                all = matches(r[col], table.columns[col], where[a][k], cs);
+            for (std::size_t k = 0; k < tests[a].size() && all; ++k) {
+                const Test& t = tests[a][k];
+                all = !t.unknown && matches(r[t.column], table.columns[t.column], t.comparison, cs);
             }
             keep = all;
         }
@@ -161,10 +187,12 @@ void Executor::execute(const SelectStmt& s)
     }
     implicitBegin();
     bool cs = false;
-    Table table = resolveTable(*s.from, cs);
+    Table table = resolveTable(s, cs);
     const std::vector<Output> outputs = selectList(s, table, cs);
     std::vector<Row> rows = filter(table, s.where, cs);
     sort(rows, s, outputs, table, cs);
+    if (s.top && static_cast<std::uint64_t>(*s.top) < rows.size())
+        rows.resize(static_cast<std::size_t>(*s.top));
 
     std::vector<Column> cols;
     for (const Output& o : outputs)
@@ -182,8 +210,8 @@ void Executor::execute(const SelectStmt& s)
 void Executor::execute(const UseStmt& s)
 {
     Database& db = database(s.database);
-    if (db.offline)
-        throw StatementError{makeMessage(942, {db.name})};
+    if (auto refusal = openRefusal(db, session_, sessions_))
+        throw StatementError{std::move(*refusal)};
     const std::u16string old = session_.database;
     session_.database = db.name;
     out_.databaseChanged(db.name, old);

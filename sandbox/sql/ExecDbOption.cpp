@@ -113,7 +113,7 @@ void Executor::spDbOption(const std::vector<Literal>& args)
         out_.columns({{u"The following options are set:", SqlType::VarChar, 35, false}});
         std::uint64_t n = 0;
         for (const DbOption& o : DbOptions)
-            if (o.bit != 0 && ((db->status & o.bit) != 0 || (o.bit == 512 && db->offline))) {
+            if (o.bit != 0 && ((db->status & o.bit) != 0 || (o.bit == 512 && db->state == DatabaseState::Offline))) {
                 out_.row({std::u16string(o.name)});
                 ++n;
             }
@@ -132,10 +132,10 @@ void Executor::spDbOption(const std::vector<Literal>& args)
         out_.done(DoneKind::DoneProc, 0, curcmd::Exec, 0);
         return;
     }
-    // The option is carried out by ALTER DATABASE, which no transaction may hold.
-    if (session_.tranCount > 0) {
-        info(makeMessage(226, {u"ALTER DATABASE"}), Proc);
-        info(makeMessage(15627), Proc);
+    // The option is carried out by ALTER DATABASE, and refused where it is.
+    if (const std::vector<Message> refusal = dbOptionRefusal(*db, option->bit); !refusal.empty()) {
+        for (const Message& m : refusal)
+            info(m, Proc);
         out_.done(DoneKind::DoneProc, done::Error, curcmd::Exec, 0);
         return;
     }
@@ -147,13 +147,15 @@ void Executor::spDbOption(const std::vector<Literal>& args)
         return;
     }
     if (option->bit != 0) {
-        if (*value)
+        if (*value && option->bit == Database::TruncLogOnChkpt)
+            db->setRecovery(RecoveryModel::Simple);  // which ends the log backup chain
+        else if (*value)
             db->status |= option->bit;
         else
             db->status &= ~option->bit;
         if (option->bit == 512) {
-            db->offline = *value;
-            db->status &= ~512;  // kept in `offline`; sysdatabases adds the bit back
+            db->state = *value ? DatabaseState::Offline : DatabaseState::Online;
+            db->status &= ~512;  // kept in `state`; sysdatabases adds the bit back
         }
     }
     out_.done(DoneKind::DoneInProc, 0, curcmd::Select, 0);

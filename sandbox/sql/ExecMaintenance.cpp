@@ -4,6 +4,8 @@
 
 #include "sandbox/sql/Messages.h"
 
+#include <QDateTime>
+
 #include <algorithm>
 #include <climits>
 
@@ -11,44 +13,50 @@ namespace sandbox::sql {
 
 namespace {
 
-// Log space is freed and shrunk in whole virtual log files; the sandbox
-// gives every log 512 KB ones (SQL Server sizes them by growth step).
-constexpr std::int32_t VlfPages = 64;
+// The server's local time, as backup dates are.
+DateTime now()
+{
+    const QDateTime t = QDateTime::currentDateTime();
+    return dateTimeFromMs(QDate(1970, 1, 1).daysTo(t.date()) * 86'400'000LL + t.time().msecsSinceStartOfDay());
+}
 
 } // namespace
 
 void Executor::execute(const BackupLogStmt& s)
 {
-    if (session_.tranCount > 0) {
-        info(makeMessage(3021));
-        throw StatementError{makeMessage(3013, {u"BACKUP LOG"})};
-    }
-    Database& db = database(s.database);
-    if (db.offline) {
-        info(makeMessage(942, {db.name}));
-        throw StatementError{makeMessage(3013, {u"BACKUP LOG"})};
-    }
-    if (s.option == u"DISK" && db.truncLogOnCheckpoint()) {
-        info(makeMessage(4208));
-        throw StatementError{makeMessage(3013, {u"BACKUP LOG"})};
-    }
-    if (s.option == u"DISK") {
-        std::int64_t processed = 0;
-        for (const DbFile& f : db.files) {
-            if (!f.isLog())
-                continue;
-            processed += f.inactivePages + f.activePages;
-            info(makeMessage(4035, {toU16(f.inactivePages + f.activePages), db.name, f.name, u"1"}));
-        }
-        info(makeMessage(3014, {toU16(processed), u"0.250", u"4.096"}));
-    }
+    Database& db = backupTarget(s);
+    if (s.option == u"DISK")
+        backupLogToDisk(db);
+    else
+        db.logChain = false;  // TRUNCATE_ONLY and NO_LOG break the log backup chain
     db.truncateLog();
+    db.reuseWait = db.reuseWaitNow();
     out_.done(DoneKind::Done, 0, curcmd::Backup, 0);
 }
 
-std::int32_t Executor::roundUp(std::int64_t pages, std::int32_t unit)
+// A log backup needs a database backup to follow on from (4214); it copies
+// the log in use and records itself in msdb.
+void Executor::backupLogToDisk(Database& db)
 {
-    return static_cast<std::int32_t>((pages + unit - 1) / unit * unit);
+    if (!db.logChain) {
+        info(makeMessage(4214));
+        throw StatementError{makeMessage(3013, {u"BACKUP LOG"})};
+    }
+    const DateTime start = now();
+    std::int64_t processed = 0;
+    for (const DbFile* f : byFileId(db)) {
+        if (!f->isLog())
+            continue;
+        const std::int32_t pages = pagesIn(f->vlfs, VlfState::Inactive) + pagesIn(f->vlfs, VlfState::Active);
+        processed += pages;
+        info(makeMessage(4035, {toU16(pages), db.name, f->name, u"1"}));
+    }
+    info(makeMessage(3014, {toU16(processed), u"0.250", u"4.096"}));
+    BackupSet& b = catalog_.recordBackup(db, u'L', start, now());
+    b.firstLsn = *db.lastLogBackupLsn();
+    ++db.logWrites;
+    b.lastLsn = std::max(db.endLsn(), b.firstLsn + 1);
+    db.nextLogBackupLsn = b.lastLsn;
 }
 
 void Executor::execute(const ShrinkFileStmt& s)
@@ -60,37 +68,17 @@ void Executor::execute(const ShrinkFileStmt& s)
             file = &f;
     if (!file)
         throw StatementError{makeMessage(8985, {s.fileName, db.name})};
-
-    std::int32_t minimum = 0;
-    std::int32_t used = 0;
     if (file->isLog()) {
-        used = file->activePages + file->inactivePages;
-        minimum = std::max(2 * VlfPages, roundUp(used, VlfPages));
-    } else {
-        used = file->usedPages;
-        minimum = std::max(used, 1);
+        shrinkLogFile(db, *file, s);
+        return;
     }
-    minimum = std::min(minimum, file->size);
+    // A data file keeps its used pages.
+    const std::int32_t minimum = std::min(std::max(file->usedPages, 1), file->size);
     // Clamped first, so that no target can overflow when counted in pages.
     const std::int64_t targetMb = s.targetMb ? std::clamp<std::int64_t>(*s.targetMb, 0, INT32_MAX) : 0;
     const std::int64_t target = s.targetMb && !s.truncateOnly ? targetMb * 128 : 0;
-    const std::int32_t newSize =
-        static_cast<std::int32_t>(std::min<std::int64_t>(file->size, std::max<std::int64_t>(target, minimum)));
-    if (file->isLog() && newSize > target && s.targetMb && !s.truncateOnly && !s.noInfoMessages)
-        info(makeMessage(9008, {toU16(file->fileId), file->name}));
-    file->size = newSize;
-
-    out_.columns({{u"DbId", SqlType::SmallInt, 0, false},
-                  {u"FileId", SqlType::SmallInt, 0, false},
-                  {u"CurrentSize", SqlType::Int, 0, false},
-                  {u"MinimumSize", SqlType::Int, 0, false},
-                  {u"UsedPages", SqlType::Int, 0, false},
-                  {u"EstimatedPages", SqlType::Int, 0, false}});
-    out_.row({std::int64_t{db.dbId}, std::int64_t{file->fileId}, std::int64_t{newSize}, std::int64_t{minimum},
-              std::int64_t{used}, std::int64_t{minimum}});
-    if (!s.noInfoMessages)
-        info(makeMessage(2528));
-    doneRows(curcmd::Dbcc, 1);
+    file->size = static_cast<std::int32_t>(std::min<std::int64_t>(file->size, std::max<std::int64_t>(target, minimum)));
+    shrinkResult(db, *file, minimum, file->usedPages, minimum, s.noInfoMessages);
 }
 
 void Executor::execute(const DbccOtherStmt&)
@@ -100,24 +88,13 @@ void Executor::execute(const DbccOtherStmt&)
 // as a log backup would in the other models.
 void Executor::execute(const CheckpointStmt&)
 {
-    Database& db = currentDatabase();
-    if (db.recovery() == RecoveryModel::Simple)
-        db.truncateLog();
+    currentDatabase().checkpoint();
     out_.done(DoneKind::Done, 0, curcmd::Use, 0);
 }
 
 void Executor::execute(const AlterDatabaseStmt& s)
 {
-    // Whether 2005 and later add 5069 after 226 is not known: 226 alone.
-    if (session_.tranCount > 0)
-        throw StatementError{makeMessage(226, {u"ALTER DATABASE"})};
-    Database* db = catalog_.find(s.database);
-    if (!db) {
-        if (!hasCatalogViews(generation()))
-            throw StatementError{makeMessage(911, {s.database})};
-        info(makeMessage(5011, {s.database}));
-        throw StatementError{makeMessage(5069)};
-    }
+    Database* db = &alterTarget(s);
     // A mirrored database, or one in an availability group, must keep its log.
     if (s.recovery == RecoveryModel::Simple && db->availabilityGroup && hasCatalogViews(generation())) {
         info(makeMessage(1468, {db->name}));

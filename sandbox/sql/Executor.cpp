@@ -7,8 +7,9 @@
 
 namespace sandbox::sql {
 
-Executor::Executor(Catalog& catalog, SessionState& session, ResultSink& out, const std::u16string& serverName)
-    : catalog_(catalog), session_(session), out_(out), serverName_(serverName)
+Executor::Executor(Catalog& catalog, SessionState& session, ResultSink& out, const std::u16string& serverName,
+                   const std::vector<SessionState*>& sessions)
+    : catalog_(catalog), session_(session), out_(out), serverName_(serverName), sessions_(sessions)
 {
 }
 
@@ -30,7 +31,9 @@ std::uint16_t Executor::curCmdOf(const Statement& s)
             using T = std::decay_t<decltype(body)>;
             if constexpr (std::is_same_v<T, SelectStmt>) return curcmd::Select;
             else if constexpr (std::is_same_v<T, ExecStmt>) return curcmd::Exec;
-            else if constexpr (std::is_same_v<T, ShrinkFileStmt> || std::is_same_v<T, DbccOtherStmt>) return curcmd::Dbcc;
+            else if constexpr (std::is_same_v<T, ShrinkFileStmt> || std::is_same_v<T, DbccOtherStmt>
+                               || std::is_same_v<T, DbccLogInfoStmt>)
+                return curcmd::Dbcc;
             else if constexpr (std::is_same_v<T, SetStmt>) return curcmd::Set;
             else if constexpr (std::is_same_v<T, IfStmt>) return curcmd::If;
             else if constexpr (std::is_same_v<T, TranStmt>) {
@@ -45,10 +48,19 @@ std::uint16_t Executor::curCmdOf(const Statement& s)
 }
 
 // A fault's message instead of the statement's results.
-void Executor::raise(const Statement& s, const Message& m)
+void Executor::raise(const Statement& s, const Message& m, bool abortsBatch)
 {
     line_ = s.line;
-    fail(m, curCmdOf(s));
+    if (!abortsBatch) {
+        fail(m, curCmdOf(s));
+        return;
+    }
+    Message msg = m;
+    msg.line = line_;
+    out_.message(msg);
+    if (session_.tranCount > 0)
+        setTranCount(0, TransactionChange::RolledBack);
+    out_.done(DoneKind::Done, done::Error, curCmdOf(s), 0);
 }
 
 void Executor::fail(Message m, std::uint16_t cmd, DoneKind kind)
@@ -114,6 +126,8 @@ void Executor::execute(const TranStmt& s)
 {
     switch (s.kind) {
     case TranStmt::Kind::Begin:
+        if (session_.implicitTransactions && session_.tranCount == 0 && implicitModeNestsBegin(generation()))
+            setTranCount(1);
         setTranCount(session_.tranCount + 1);
         out_.done(DoneKind::Done, 0, curcmd::BeginTran, 0);
         return;

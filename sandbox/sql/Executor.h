@@ -1,8 +1,9 @@
 // Runs parsed statements against the catalog for one session, under the
 // engine's lock. One file per statement family: browsing (ExecBrowse.cpp),
 // expressions (Evaluate.cpp, Properties.cpp), sp_dboption (ExecDbOption.cpp),
-// BACKUP/DBCC/CHECKPOINT/ALTER DATABASE (ExecMaintenance.cpp), and control
-// flow and SET (Executor.cpp).
+// BACKUP/DBCC/CHECKPOINT/ALTER DATABASE (ExecMaintenance.cpp), the log's
+// shrink and reports (ExecLog.cpp), what a real server refuses before any of
+// those runs (ExecRefusals.cpp), and control flow and SET (Executor.cpp).
 #pragma once
 
 #include "sandbox/sql/Catalog.h"
@@ -21,14 +22,22 @@ namespace sandbox::sql {
 
 struct DbOption;
 
+// Why `session` may not open `db` (USE, or a login into it): the message USE
+// gives for a database that is not ONLINE, or 924 for a single-user one
+// another of `sessions` is in. None when it may.
+std::optional<Message> openRefusal(const Database& db, const SessionState& session,
+                                   const std::vector<SessionState*>& sessions);
+
 class Executor {
 public:
-    Executor(Catalog& catalog, SessionState& session, ResultSink& out, const std::u16string& serverName);
+    Executor(Catalog& catalog, SessionState& session, ResultSink& out, const std::u16string& serverName,
+             const std::vector<SessionState*>& sessions);
 
     // Runs one statement; its error, if any, becomes the statement's message.
     void run(const Statement& s);
-    // A fault's message instead of the statement's results.
-    void raise(const Statement& s, const Message& m);
+    // A fault's message instead of the statement's results; `abortsBatch`
+    // rolls back an open transaction with it, as a deadlock victim's does.
+    void raise(const Statement& s, const Message& m, bool abortsBatch = false);
 
     static std::uint16_t curCmdOf(const Statement& s);
 
@@ -61,7 +70,7 @@ private:
     void setTranCount(int count, TransactionChange ending = TransactionChange::Committed);
 
     // Browsing.
-    Table resolveTable(const ObjectName& name, bool& caseSensitive);
+    Table resolveTable(const SelectStmt& s, bool& caseSensitive);
     void execute(const SelectStmt& s);
     void selectScalars(const SelectStmt& s);
     std::vector<Output> selectList(const SelectStmt& s, const Table& table, bool caseSensitive);
@@ -86,13 +95,29 @@ private:
     void spDbOption(const std::vector<Literal>& args);
     const DbOption* findOption(const std::u16string& given);
 
+    // Refusals (ExecRefusals.cpp): each throws the statement's error, after
+    // any message that goes before it.
+    bool autocommit() const { return session_.tranCount == 0 && !session_.implicitTransactions; }
+    Database& backupTarget(const BackupLogStmt& s);
+    Database& alterTarget(const AlterDatabaseStmt& s);
+    // sp_dboption setting `bit`: the messages ALTER DATABASE would refuse it with.
+    std::vector<Message> dbOptionRefusal(const Database& db, std::int32_t bit) const;
+
     // Maintenance.
     void execute(const BackupLogStmt& s);
-    static std::int32_t roundUp(std::int64_t pages, std::int32_t unit);
+    void backupLogToDisk(Database& db);
     void execute(const ShrinkFileStmt& s);
     void execute(const DbccOtherStmt&);
     void execute(const CheckpointStmt&);
     void execute(const AlterDatabaseStmt& s);
+
+    // The log (ExecLog.cpp): a log file's shrink, DBCC LOGINFO, and the
+    // views and tables that report the log and its backups.
+    void shrinkLogFile(Database& db, DbFile& file, const ShrinkFileStmt& s);
+    void shrinkResult(const Database& db, const DbFile& file, std::int32_t minimum, std::int32_t used,
+                      std::int32_t estimated, bool noInfoMessages);
+    void execute(const DbccLogInfoStmt& s);
+    std::optional<Table> logTable(const SelectStmt& s, const Database& db, bool caseSensitive);
 
     // Control flow and settings.
     void execute(const SetStmt& s);
@@ -106,6 +131,7 @@ private:
     SessionState& session_;
     ResultSink& out_;
     const std::u16string& serverName_;
+    const std::vector<SessionState*>& sessions_;
     std::uint16_t line_ = 1;
 };
 

@@ -23,6 +23,10 @@ struct GenerationInfo {
     std::int16_t compatibilityLevel;  // of a database it creates
     std::int16_t databaseVersion;     // sysdatabases.version of its databases
     const char16_t* versionText;      // @@VERSION
+    // SERVERPROPERTY('ProductUpdateLevel') (CUn) and ('ProductUpdateReference')
+    // (its KB); nullptr: NULL, as before the late-2015 updates of 2012.
+    const char16_t* updateLevel;
+    const char16_t* updateReference;
 };
 
 const GenerationInfo& generationInfo(Generation g);
@@ -35,6 +39,8 @@ inline bool hasCatalogViews(Generation g) { return g >= Generation::Sql2005; }  
 inline bool hasTruncateOnly(Generation g) { return g < Generation::Sql2008; }      // BACKUP LOG WITH TRUNCATE_ONLY
 inline bool hasDbOption(Generation g) { return g < Generation::Sql2012; }          // sp_dboption
 inline bool hasMajorVersionProperty(Generation g) { return g >= Generation::Sql2012; }
+// BEGIN TRAN in implicit-transaction mode opens the implicit transaction too (@@TRANCOUNT 2).
+inline bool implicitModeNestsBegin(Generation g) { return g >= Generation::Sql2008; }
 
 // @@MICROSOFTVERSION: major, minor and build packed into one int.
 std::int32_t microsoftVersion(Generation g);

@@ -2,26 +2,14 @@
 
 #include "sandbox/sql/Messages.h"
 #include "sandbox/sql/Names.h"
+#include "sandbox/sql/Reserved.h"
 
 #include <QChar>
 #include <QString>
 
-#include <algorithm>
-#include <iterator>
-
 namespace sandbox::sql {
 
 namespace {
-
-// The reserved words a statement of ours can meet where it does not belong.
-constexpr std::u16string_view Reserved[] = {
-    u"ADD", u"ALL", u"ALTER", u"AND", u"AS", u"ASC", u"BACKUP", u"BEGIN", u"BETWEEN", u"BY", u"CASE",
-    u"CHECKPOINT", u"COMMIT", u"CREATE", u"DATABASE", u"DBCC", u"DECLARE", u"DEFAULT", u"DELETE",
-    u"DESC", u"DISTINCT", u"DROP", u"ELSE", u"END", u"EXEC", u"EXECUTE", u"EXISTS", u"FROM", u"GOTO",
-    u"GROUP", u"HAVING", u"IF", u"IN", u"INSERT", u"INTO", u"IS", u"JOIN", u"LIKE", u"NOT", u"NULL",
-    u"ON", u"OR", u"ORDER", u"PRINT", u"PROC", u"PROCEDURE", u"RETURN", u"ROLLBACK", u"SAVE", u"SELECT",
-    u"SET", u"TABLE", u"TO", u"TOP", u"TRAN", u"TRANSACTION", u"UPDATE", u"USE", u"WAITFOR", u"WHERE", u"WITH",
-};
 
 bool isIdentStart(char16_t c)
 {
@@ -42,7 +30,7 @@ bool isSpace(char16_t c)
 
 class Lexer {
 public:
-    explicit Lexer(std::u16string_view text) : text_(text) {}
+    Lexer(std::u16string_view text, Generation generation) : text_(text), generation_(generation) {}
 
     std::vector<Token> run()
     {
@@ -172,6 +160,7 @@ private:
             t.kind = TokenKind::Identifier;
             while (pos_ < text_.size() && isIdentPart(text_[pos_]))
                 t.value += text_[pos_++];
+            t.reserved = isReservedWord(t.value, generation_);
         } else {
             t.kind = TokenKind::Symbol;
             static constexpr std::u16string_view TwoChar[] = {u"<>", u"!=", u"<=", u">=", u"!<", u"!>"};
@@ -188,6 +177,7 @@ private:
     }
 
     std::u16string_view text_;
+    Generation generation_;
     std::size_t pos_ = 0;
     std::uint16_t line_ = 1;
 };
@@ -199,13 +189,6 @@ bool Token::is(std::u16string_view word) const
     return kind == TokenKind::Identifier && equalsIgnoreCase(value, word);
 }
 
-bool Token::isReserved() const
-{
-    if (kind != TokenKind::Identifier)
-        return false;
-    return std::any_of(std::begin(Reserved), std::end(Reserved), [this](std::u16string_view w) { return is(w); });
-}
-
-std::vector<Token> tokenize(std::u16string_view batch) { return Lexer(batch).run(); }
+std::vector<Token> tokenize(std::u16string_view batch, Generation g) { return Lexer(batch, g).run(); }
 
 } // namespace sandbox::sql

@@ -38,6 +38,9 @@ constexpr Entry Entries[] = {
     {195, 15, u"'%s' is not a recognized built-in function name.", Generation::Sql2005},
     {207, 16, u"Invalid column name '%s'."},
     {208, 16, u"Invalid object name '%s'."},
+    {215, 16, u"Parameters supplied for object '%s' which is not a function. If the parameters are intended as a "
+              u"table hint, a WITH keyword is required."},
+    {216, 16, u"Parameters were not supplied for the function '%s'."},
     {226, 16, u"%s statement not allowed within multi-statement transaction."},
     {245, 16, u"Syntax error converting the %s value '%s' to a column of data type %s."},
     {245, 16, u"Conversion failed when converting the %s value '%s' to data type %s.", Generation::Sql2005},
@@ -45,6 +48,10 @@ constexpr Entry Entries[] = {
     {911, 16, u"Could not locate entry in sysdatabases for database '%s'. No entry found with that name. "
               u"Make sure that the name is entered correctly."},
     {911, 16, u"Database '%s' does not exist. Make sure that the name is entered correctly.", Generation::Sql2005},
+    {924, 14, u"Database '%s' is already open and can only have one user at a time."},
+    {926, 14, u"Database '%s' cannot be opened. It has been marked SUSPECT by recovery. See the SQL Server errorlog "
+              u"for more information."},
+    {927, 14, u"Database '%s' cannot be opened. It is in the middle of a restore."},
     {942, 14, u"Database '%s' cannot be opened because it is offline."},
     {1468, 16, u"The operation cannot be performed on database \"%s\" because it is involved in a database mirroring "
                u"session."},
@@ -58,6 +65,7 @@ constexpr Entry Entries[] = {
     {3013, 16, u"%s is terminating abnormally."},
     {3014, 10, u"BACKUP LOG successfully processed %d pages in %s seconds (%s MB/sec)."},
     {3021, 16, u"Cannot perform a backup or restore operation within a transaction."},
+    {3147, 16, u"Backup and restore operations are not allowed on database tempdb."},
     {3902, 16, u"The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION."},
     {3903, 16, u"The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION."},
     {4035, 10, u"Processed %d pages for database '%s', file '%s' on file %d."},
@@ -65,8 +73,11 @@ constexpr Entry Entries[] = {
     {4060, 11, u"Cannot open database \"%s\" requested by the login. The login failed.", Generation::Sql2005},
     {4208, 16, u"The statement BACKUP LOG is not allowed while the recovery model is SIMPLE. "
                u"Use BACKUP DATABASE or change the recovery model using ALTER DATABASE."},
+    {4214, 16, u"BACKUP LOG cannot be performed because there is no current database backup."},
+    {4212, 16, u"Cannot back up the log of the master database. Use BACKUP DATABASE instead."},
     {5011, 14, u"User does not have permission to alter database '%s', the database does not exist, or the database "
                u"is not in a state that allows access checks."},
+    {5058, 16, u"Option '%s' cannot be set in database '%s'."},
     {5069, 16, u"ALTER DATABASE statement failed."},
     {5701, 10, u"Changed database context to '%s'."},
     {5703, 10, u"Changed language setting to %s."},
@@ -76,9 +87,14 @@ constexpr Entry Entries[] = {
     {8985, 16, u"Could not locate file '%s' in sysfiles."},
     {8985, 16, u"Could not locate file '%s' for database '%s' in sys.database_files. The file either does not exist, "
                u"or was dropped.", Generation::Sql2005},
+    // 9006, 9007 and 9009 as the 2016 tables word them; 2000's are not confirmed.
+    {9006, 10, u"Cannot shrink log file %d (%s) because total number of logical log files cannot be fewer than %d."},
+    {9007, 10, u"Cannot shrink log file %d (%s) because requested size (%dKB) is larger than the start of the last "
+               u"logical log file."},
     {9008, 10, u"Cannot shrink log file %d (%s) because all logical log files are in use."},
     {9008, 10, u"Cannot shrink log file %d (%s) because the logical log file located at the end of the file is in use.",
      Generation::Sql2008},
+    {9009, 10, u"Cannot shrink log file %d (%s) because of minimum log space required."},
     {15010, 16, u"The database '%s' does not exist. Use sp_helpdb to show available databases."},
     {15010, 16, u"The database '%s' does not exist. Supply a valid database name. To see available databases, use "
                 u"sys.databases.", Generation::Sql2005},

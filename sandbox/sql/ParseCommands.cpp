@@ -77,6 +77,10 @@ void Parser::dbccBody(Statement& s)
         s.body = shrinkFileBody();
         return;
     }
+    if (command.is(u"LOGINFO")) {
+        s.body = logInfoBody();
+        return;
+    }
     // Other DBCC commands parse (balanced parentheses, WITH options) and fail when run.
     if (acceptSymbol(u"(")) {
         int depth = 1;
@@ -142,6 +146,25 @@ ShrinkFileStmt Parser::shrinkFileBody()
     return s;
 }
 
+DbccLogInfoStmt Parser::logInfoBody()
+{
+    DbccLogInfoStmt s;
+    if (acceptSymbol(u"(")) {
+        const Token& db = peek();
+        if (db.kind == TokenKind::String || db.kind == TokenKind::Number) {
+            s.database = literal();
+        } else {
+            Literal name;
+            name.kind = Literal::Kind::String;
+            name.text = this->name();
+            s.database = name;
+        }
+        expectSymbol(u")");
+    }
+    s.noInfoMessages = dbccWith();
+    return s;
+}
+
 SetStmt Parser::setBody()
 {
     SetStmt s;
@@ -161,7 +184,9 @@ SetStmt Parser::setBody()
         return s;
     }
     do {
-        if (peek().kind != TokenKind::Identifier || peek().isReserved())
+        // TEXTSIZE and ROWCOUNT are reserved words and SET options both.
+        if (peek().kind != TokenKind::Identifier
+            || (peek().isReserved() && !peek().is(u"TEXTSIZE") && !peek().is(u"ROWCOUNT")))
             fail();
         s.options.push_back(upper(next().value));
     } while (acceptSymbol(u","));

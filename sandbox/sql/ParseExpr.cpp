@@ -87,7 +87,9 @@ Expr Parser::primary(bool allowColumns)
         expect(u"AS");
         e.type = typeName();
         expectSymbol(u")");
-    } else if (t.kind == TokenKind::Identifier && !t.isReserved() && peek(1).isSymbol(u"(")) {
+    } else if (t.kind == TokenKind::Identifier && peek(1).isSymbol(u"(")
+               && (!t.isReserved() || t.is(u"COALESCE") || t.is(u"NULLIF") || t.is(u"TRY_CONVERT"))) {
+        // Reserved words that name functions are calls too (unknown to the sandbox: 195).
         std::u16string function = upper(next().value);
         next();
         e = call(std::move(function), allowColumns);

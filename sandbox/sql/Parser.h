@@ -48,11 +48,13 @@ struct SelectItem {
     bool hasAlias = false;
 };
 
-// `column op literal`.
+// `column op literal`, or `column op function(...)` (worked out once, before
+// the rows are compared).
 struct Comparison {
     std::u16string column;
     std::u16string op;     // = <> != < > <= >= !< !>
     Literal value;
+    std::optional<Expr> call;
 };
 
 // A WHERE clause as OR of ANDs (AND binds tighter); empty: no WHERE.
@@ -71,8 +73,12 @@ struct ObjectName {
 };
 
 struct SelectStmt {
+    std::optional<std::int64_t> top;  // TOP n
     std::vector<SelectItem> items;
     std::optional<ObjectName> from;
+    // A table-valued function's arguments, as in sys.dm_db_log_info(DB_ID());
+    // none for NULL and DEFAULT.
+    std::optional<std::vector<std::optional<Expr>>> fromArgs;
     Condition where;
     std::vector<OrderKey> orderBy;
 };
@@ -97,6 +103,12 @@ struct ShrinkFileStmt {
     std::u16string fileName;
     std::optional<std::int64_t> targetMb;
     bool truncateOnly = false;
+    bool noInfoMessages = false;
+};
+
+// DBCC LOGINFO [(database name or id)] [WITH NO_INFOMSGS].
+struct DbccLogInfoStmt {
+    std::optional<Literal> database;
     bool noInfoMessages = false;
 };
 
@@ -146,7 +158,8 @@ struct BlockStmt {
 
 struct Statement {
     std::variant<SelectStmt, UseStmt, ExecStmt, BackupLogStmt, ShrinkFileStmt, DbccOtherStmt, SetStmt,
-                 TranStmt, PrintStmt, IfStmt, BlockStmt, WaitForStmt, CheckpointStmt, AlterDatabaseStmt>
+                 TranStmt, PrintStmt, IfStmt, BlockStmt, WaitForStmt, CheckpointStmt, AlterDatabaseStmt,
+                 DbccLogInfoStmt>
         body;
     std::size_t begin = 0, end = 0;  // the statement's text in the batch
     std::uint16_t line = 1;

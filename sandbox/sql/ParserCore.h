@@ -18,7 +18,7 @@ std::u16string mirrored(const std::u16string& op);
 
 class Parser {
 public:
-    Parser(std::u16string_view batch, Generation generation) : tokens_(tokenize(batch)), generation_(generation) {}
+    Parser(std::u16string_view batch, Generation generation) : tokens_(tokenize(batch, generation)), generation_(generation) {}
 
     std::vector<Statement> run();
 
@@ -134,6 +134,12 @@ private:
     bool dbccWith();
 
     ShrinkFileStmt shrinkFileBody();
+
+    DbccLogInfoStmt logInfoBody();
+
+    std::optional<std::int64_t> topClause();
+
+    std::vector<std::optional<Expr>> functionArgs();
 
     SetStmt setBody();
 

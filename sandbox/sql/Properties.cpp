@@ -26,6 +26,8 @@ Value Executor::serverProperty(const std::u16string& property) const
     if (is(u"ProductMajorVersion")) return modern ? Value{toU16(g.major)} : Value{Null{}};
     if (is(u"ProductMinorVersion")) return modern ? Value{toU16(g.minor)} : Value{Null{}};
     if (is(u"ProductBuild")) return modern ? Value{toU16(g.build)} : Value{Null{}};
+    if (is(u"ProductUpdateLevel")) return g.updateLevel ? text(g.updateLevel) : Value{Null{}};
+    if (is(u"ProductUpdateReference")) return g.updateReference ? text(g.updateReference) : Value{Null{}};
     if (is(u"Collation")) return catalog_.collation;
     if (is(u"ServerName") || is(u"MachineName")) return serverName_;
     if (is(u"IsClustered")) return flag(false);
@@ -47,10 +49,10 @@ Value Executor::databaseProperty(const std::u16string& name, const std::u16strin
         return Null{};
     const auto is = [&property](std::u16string_view n) { return equalsIgnoreCase(property, n); };
     if (is(u"Recovery")) return text(recoveryName(db->recovery()));
-    if (is(u"Status")) return text(db->offline ? u"OFFLINE" : u"ONLINE");
+    if (is(u"Status")) return text(stateName(db->state));
     if (is(u"Collation")) return catalog_.collationOf(*db);
     if (is(u"Updateability")) return text((db->status & 1024) != 0 ? u"READ_ONLY" : u"READ_WRITE");
-    if (is(u"UserAccess")) return text((db->status & 4096) != 0 ? u"SINGLE_USER" : u"MULTI_USER");
+    if (is(u"UserAccess")) return text(db->singleUser() ? u"SINGLE_USER" : u"MULTI_USER");
     if (is(u"IsAutoShrink")) return flag((db->status & 4194304) != 0);
     if (is(u"IsTornPageDetectionEnabled")) return flag((db->status & 16) != 0);
     if (is(u"Version")) return std::int64_t{db->version != 0 ? db->version : generationInfo(generation()).databaseVersion};

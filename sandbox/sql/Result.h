@@ -24,12 +24,16 @@ enum class SqlType {
     DateTime,  // datetime
     NText,     // ntext (values of any length)
     Variant,   // sql_variant: an int or an nvarchar, as the value is
+    Char,      // char(n), blank-padded
+    Numeric,   // numeric(p, 0) (maxLength is the precision), integer values
+    Float,     // float: double values
+    Bit,       // bit: 0 or 1
 };
 
 struct Column {
     std::u16string name;
     SqlType type = SqlType::Int;
-    std::uint16_t maxLength = 0;  // characters for text types, bytes for varbinary; unused otherwise
+    std::uint16_t maxLength = 0;  // characters for text types, bytes for varbinary, numeric's precision
     bool nullable = false;
 };
 
@@ -44,7 +48,7 @@ struct Null {
     friend bool operator==(const Null&, const Null&) = default;
 };
 
-using Value = std::variant<Null, std::int64_t, std::u16string, std::vector<std::uint8_t>, DateTime>;
+using Value = std::variant<Null, std::int64_t, std::u16string, std::vector<std::uint8_t>, DateTime, double>;
 using Row = std::vector<Value>;
 
 // An INFO (severity 0..10) or ERROR (11 and up) token; the session adds the server name.

@@ -61,11 +61,6 @@ std::vector<const Database*> byId(const Catalog& catalog)
     return sortedBy(catalog.databases, [](const Database& d) { return d.dbId; });
 }
 
-std::vector<const DbFile*> byFileId(const Database& db)
-{
-    return sortedBy(db.files, [](const DbFile& f) { return f.fileId; });
-}
-
 std::int16_t compatibilityLevel(const Database& d, Generation g)
 {
     return d.cmptLevel != 0 ? d.cmptLevel : generationInfo(g).compatibilityLevel;
@@ -75,6 +70,11 @@ Value text(const char16_t* s) { return std::u16string(s); }
 Value number(std::int64_t n) { return n; }
 
 } // namespace
+
+std::vector<const DbFile*> byFileId(const Database& db)
+{
+    return sortedBy(db.files, [](const DbFile& f) { return f.fileId; });
+}
 
 Table sysdatabases(const Catalog& catalog)
 {
@@ -93,7 +93,7 @@ Table sysdatabases(const Catalog& catalog)
         for (const DbFile& f : d->files)
             if (f.fileId == 1)
                 primary = f.fileName;
-        const std::int32_t status = d->status | (d->offline ? 512 : 0);
+        const std::int32_t status = d->status | stateStatusBit(d->state);
         const std::int16_t version = d->version != 0 ? d->version : generationInfo(g).databaseVersion;
         t.rows.push_back({d->name, number(d->dbId), std::vector<std::uint8_t>{0x01}, number(d->mode), number(status),
                           number(d->status2), creationDate(d->dbId), DateTime{}, number(0),
@@ -147,14 +147,15 @@ Table databasesView(const Catalog& catalog)
     };
     for (const Database* d : byId(catalog)) {
         const RecoveryModel model = d->recovery();
-        const auto [wait, waitName] = d->logReuseWait();
-        const bool single = (d->status & 4096) != 0;
+        const int wait = d->logReuseWait();
+        const bool single = d->singleUser();
         t.rows.push_back({d->name, number(d->dbId), Null{}, std::vector<std::uint8_t>{0x01}, creationDate(d->dbId),
                           number(compatibilityLevel(*d, catalog.generation)), catalog.collationOf(*d),
                           number(single ? 1 : 0), text(single ? u"SINGLE_USER" : u"MULTI_USER"),
                           number((d->status & 1024) != 0 ? 1 : 0), number((d->status & 4194304) != 0 ? 1 : 0),
-                          number(d->offline ? 6 : 0), text(d->offline ? u"OFFLINE" : u"ONLINE"),
-                          number(static_cast<int>(model)), text(recoveryName(model)), number(wait), text(waitName)});
+                          number(static_cast<int>(d->state)), text(stateName(d->state)),
+                          number(static_cast<int>(model)), text(recoveryName(model)), number(wait),
+                          text(reuseWaitName(wait, catalog.generation))});
     }
     return t;
 }

@@ -19,6 +19,10 @@ const char16_t* typeName(SqlType type)
     case SqlType::Variant: return u"sql_variant";
     case SqlType::DateTime: return u"datetime";
     case SqlType::VarBinary: return u"varbinary";
+    case SqlType::Char: return u"char";
+    case SqlType::Numeric: return u"numeric";
+    case SqlType::Float: return u"float";
+    case SqlType::Bit: return u"bit";
     case SqlType::NVarChar: break;
     }
     return u"nvarchar";
@@ -58,6 +62,15 @@ bool matches(const Value& value, const Column& column, const Comparison& c, bool
         }
         return holds(compareText(*s, c.value.text, caseSensitive), c.op);
     }
+    if (const auto* d = std::get_if<double>(&value)) {
+        bool ok = c.value.kind == Literal::Kind::Integer;
+        const double rhs = ok ? static_cast<double>(c.value.integer)
+                              : QString::fromStdU16String(c.value.text).trimmed().toDouble(&ok);
+        if (!ok)
+            throw StatementError{makeMessage(
+                245, {c.value.national ? u"nvarchar" : u"varchar", c.value.text, typeName(column.type)})};
+        return holds(threeWay(*d, rhs), c.op);
+    }
     return false;  // NULL, datetime and binary never compare true here
 }
 
@@ -69,6 +82,8 @@ int compareValues(const Value& a, const Value& b, bool caseSensitive)
         return threeWay(*i, std::get<std::int64_t>(b));
     if (const auto* s = std::get_if<std::u16string>(&a))
         return compareText(*s, std::get<std::u16string>(b), caseSensitive);
+    if (const auto* f = std::get_if<double>(&a))
+        return threeWay(*f, std::get<double>(b));
     if (const auto* d = std::get_if<DateTime>(&a)) {
         const DateTime& e = std::get<DateTime>(b);
         return d->days != e.days ? threeWay(d->days, e.days) : threeWay(d->ticks, e.ticks);

@@ -30,6 +30,16 @@ Table sysdatabases(const Catalog& catalog);
 Table sysfiles(const Database& db, const Catalog& catalog);
 Table databasesView(const Catalog& catalog);
 Table databaseFilesView(const Database& db);
+// A database's files in fileid order, as the system tables list them.
+std::vector<const DbFile*> byFileId(const Database& db);
+
+// The log's tables (LogTables.cpp): DBCC LOGINFO's result set (RecoveryUnitId
+// first from 2012), sys.dm_db_log_info, sys.database_recovery_status and
+// msdb..backupset, with the columns the sandbox knows in the real ones' order.
+Table logInfo(const Database& db, Generation g);
+Table logInfoView(const Database& db, Generation g);
+Table recoveryStatusView(const Catalog& catalog);
+Table backupSetTable(const Catalog& catalog);
 
 // The type's name as messages spell it.
 const char16_t* typeName(SqlType type);

@@ -4,6 +4,7 @@
 #include "sandbox/tds/Tokens.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <variant>
 
@@ -31,6 +32,7 @@ std::uint16_t wireLength(const Column& c)
     case SqlType::NVarChar:
         return static_cast<std::uint16_t>(2 * clampedLength(c.maxLength, 4000));
     case SqlType::VarChar:
+    case SqlType::Char:
     case SqlType::VarBinary:
         return clampedLength(c.maxLength, 8000);
     default:
@@ -46,9 +48,19 @@ std::uint8_t fixedWidth(SqlType t)
     case SqlType::Int: return 4;
     case SqlType::BigInt: return 8;
     case SqlType::DateTime: return 8;
+    case SqlType::Float: return 8;
+    case SqlType::Bit: return 1;
     default: return 0;
     }
 }
+
+// numeric(p, s): a sign byte, then the magnitude in 4, 8, 12 or 16 bytes.
+std::uint8_t numericWidth(std::uint16_t precision)
+{
+    return precision <= 9 ? 5 : precision <= 19 ? 9 : precision <= 28 ? 13 : 17;
+}
+
+std::uint8_t numericPrecision(const Column& c) { return static_cast<std::uint8_t>(std::clamp<std::uint16_t>(c.maxLength, 1, 38)); }
 
 bool isInteger(SqlType t)
 {
@@ -77,6 +89,10 @@ std::u16string asText(const Value& v)
         [](const std::u16string& s) { return s; },
         [](const std::vector<std::uint8_t>& b) { return std::u16string(b.begin(), b.end()); },
         [](const DateTime&) { return std::u16string(); },
+        [](double d) {
+            const std::string s = std::to_string(d);
+            return std::u16string(s.begin(), s.end());
+        },
     }, v);
 }
 
@@ -92,6 +108,30 @@ std::int64_t asInteger(const Value& v)
     if (const auto* i = std::get_if<std::int64_t>(&v))
         return *i;
     return 0;
+}
+
+double asDouble(const Value& v)
+{
+    if (const auto* d = std::get_if<double>(&v))
+        return *d;
+    return static_cast<double>(asInteger(v));
+}
+
+void writeNumeric(TokenBuffer& out, const Column& col, const Value& v)
+{
+    const std::uint8_t width = numericWidth(numericPrecision(col));
+    if (std::holds_alternative<Null>(v)) {
+        out.u8(0);
+        return;
+    }
+    const std::int64_t n = asInteger(v);
+    out.u8(width);
+    out.u8(n < 0 ? 0 : 1);
+    std::uint64_t magnitude = n < 0 ? 0 - static_cast<std::uint64_t>(n) : static_cast<std::uint64_t>(n);
+    for (std::uint8_t i = 1; i < width; ++i) {
+        out.u8(static_cast<std::uint8_t>(magnitude & 0xFF));
+        magnitude >>= 8;
+    }
 }
 
 DateTime asDateTime(const Value& v)
@@ -129,6 +169,28 @@ void writeVariant(TokenBuffer& out, const Value& v)
 void writeValue(TokenBuffer& out, const Column& col, const Value& v)
 {
     const bool null = std::holds_alternative<Null>(v);
+    if (col.type == SqlType::Numeric) {
+        writeNumeric(out, col, v);
+        return;
+    }
+    if (col.type == SqlType::Float || col.type == SqlType::Bit) {
+        if (col.nullable) {
+            if (null) {
+                out.u8(0);
+                return;
+            }
+            out.u8(fixedWidth(col.type));
+        }
+        if (col.type == SqlType::Bit) {
+            out.u8(asInteger(v) != 0 ? 1 : 0);
+        } else {
+            const double d = asDouble(v);
+            std::uint64_t bits = 0;
+            std::memcpy(&bits, &d, sizeof bits);
+            out.u64(bits);
+        }
+        return;
+    }
     if (isInteger(col.type) || col.type == SqlType::DateTime) {
         const std::uint8_t width = fixedWidth(col.type);
         if (col.nullable) {
@@ -185,6 +247,8 @@ void writeValue(TokenBuffer& out, const Column& col, const Value& v)
     std::vector<std::uint8_t> bytes = asBytes(v);
     if (bytes.size() > limit)
         bytes.resize(limit);
+    if (col.type == SqlType::Char)
+        bytes.resize(limit, ' ');  // and char
     out.u16(static_cast<std::uint16_t>(bytes.size()));
     out.raw(bytes.data(), bytes.size());
 }
@@ -225,11 +289,28 @@ void writeColMetadata(TokenBuffer& out, const std::vector<Column>& cols, Layout 
                 out.u8(wiretype::DateTime);
             }
             break;
+        case SqlType::Bit:
+        case SqlType::Float:
+            if (c.nullable) {
+                out.u8(c.type == SqlType::Bit ? wiretype::BitN : wiretype::FloatN);
+                out.u8(fixedWidth(c.type));
+            } else {
+                out.u8(c.type == SqlType::Bit ? wiretype::Bit : wiretype::Float8);
+            }
+            break;
+        case SqlType::Numeric:
+            out.u8(wiretype::NumericN);
+            out.u8(numericWidth(numericPrecision(c)));
+            out.u8(numericPrecision(c));
+            out.u8(0);  // scale
+            break;
         case SqlType::NChar:
         case SqlType::NVarChar:
         case SqlType::VarChar:
+        case SqlType::Char:
             out.u8(c.type == SqlType::NChar ? wiretype::NChar
                    : c.type == SqlType::NVarChar ? wiretype::NVarChar
+                   : c.type == SqlType::Char     ? wiretype::BigChar
                                                  : wiretype::BigVarChar);
             out.u16(wireLength(c));
             out.raw(DefaultCollation.data(), DefaultCollation.size());

@@ -26,6 +26,12 @@ constexpr std::uint8_t NText = 0x63;
 constexpr std::uint8_t Variant = 0x62;
 constexpr std::uint8_t NVarChar = 0xE7;
 constexpr std::uint8_t NChar = 0xEF;
+constexpr std::uint8_t BigChar = 0xAF;
+constexpr std::uint8_t Bit = 0x32;
+constexpr std::uint8_t BitN = 0x68;
+constexpr std::uint8_t Float8 = 0x3E;
+constexpr std::uint8_t FloatN = 0x6D;
+constexpr std::uint8_t NumericN = 0x6C;
 } // namespace wiretype
 
 // SQL_Latin1_General_CP1_CI_AS: LCID 0x0409 with its flags, sort id 52.

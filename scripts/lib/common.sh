@@ -40,10 +40,12 @@ install_missing() {
 }
 
 # build DIR [cmake options...]
+# With generator= (default Ninja) and, for a multi-config generator, config=
+# naming the one configuration to build, e.g. generator="Ninja Multi-Config" config=Debug build DIR.
 build() {
     local dir=$1; shift
-    cmake -S "$root" -B "$dir" -G Ninja "$@"
-    cmake --build "$dir" -j "$jobs"
+    cmake -S "$root" -B "$dir" -G "${generator:-Ninja}" "$@"
+    cmake --build "$dir" ${config:+--config "$config"} -j "$jobs"
 }
 
 # Cross-builds the Windows program (sqllogclean.exe and the Windows test

@@ -12,7 +12,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <thread>
+#include <utility>
+#include <vector>
 
 using db::EDatabaseError;
 using db::TADOConnection;
@@ -330,6 +333,101 @@ TEST(Connection, QueryTimeOutCancelsAndTheConnectionGoesOn)
     EXPECT_EQ(scalar(conn, u"select 5 as v"), 5);
 }
 
+TEST(Connection, ACancelFromAnotherThreadEndsTheStatementAndTheConnectionGoesOn)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetCommandTimeout(0);  // only the cancel can end it
+    conn.SetConnectionString(sandbox.connectionString());
+    conn.Open();
+    sandbox::Fault slow = fault(sandbox::Fault::Action::Delay, "select 42");
+    slow.delay = std::chrono::minutes(5);
+    sandbox.engine().addFault(slow);
+    std::optional<EDatabaseError> failure;
+    std::thread running([&] {
+        try {
+            conn.Execute(u"select 42");
+        } catch (const EDatabaseError& e) {
+            failure = e;
+        }
+    });
+    // Until the server holds the statement; a generous bound only stops a hang.
+    for (int i = 0; i < 3000 && !transcriptHas(sandbox, u"select 42"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // The statement may still be on its way to the driver: asking again is safe.
+    for (int i = 0; i < 50 && running.joinable(); ++i) {
+        conn.Cancel();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (failure)
+            break;
+    }
+    running.join();
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->SqlState(), "HY008") << failure->what();
+    EXPECT_TRUE(conn.Connected());
+    EXPECT_EQ(scalar(conn, u"select 5 as v"), 5);
+    EXPECT_NO_THROW(conn.Cancel());  // nothing running: nothing happens
+}
+
+TEST(Connection, ALinkThatDiedIsReopenedInTheDatabaseItWasIn)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(sandbox.connectionString());
+    conn.Execute(u"Use GameDB");
+    EXPECT_EQ(u8(conn.CurrentDatabase()), "GameDB");
+    sandbox.engine().addFault(fault(sandbox::Fault::Action::Drop, "select 13"));
+    EXPECT_THROW(conn.Execute(u"select 13"), EDatabaseError);
+    EXPECT_TRUE(conn.CurrentDatabase().empty());
+    sandbox.engine().clearFaults();
+    // Never silently in master, where the login starts.
+    EXPECT_EQ(u8(currentDatabase(conn)), "GameDB");
+    EXPECT_EQ(u8(conn.CurrentDatabase()), "GameDB");
+
+    // An explicit reopen starts where the connection text says.
+    conn.Close();
+    conn.Open();
+    EXPECT_EQ(u8(conn.CurrentDatabase()), "master");
+}
+
+TEST(Connection, ALinkThatCannotReturnToItsDatabaseFails)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(sandbox.connectionString());
+    conn.Execute(u"Use GameDB");
+    sandbox.engine().addFault(fault(sandbox::Fault::Action::Drop, "select 13"));
+    EXPECT_THROW(conn.Execute(u"select 13"), EDatabaseError);
+    sandbox::Catalog c = sandbox.engine().catalog();
+    c.find(u"GameDB")->state = sandbox::DatabaseState::Offline;
+    sandbox.engine().setCatalog(c);
+    EXPECT_THROW(conn.Execute(u"select 77"), EDatabaseError);
+    EXPECT_FALSE(transcriptHas(sandbox, u"select 77"));
+}
+
+TEST(Connection, ErrorsListEveryMessageOfTheLastOperation)
+{
+    Sandbox sandbox;
+    TADOConnection conn;
+    conn.SetConnectionString(sandbox.connectionString(u"master", u"wrong"));
+    EXPECT_THROW(conn.Open(), EDatabaseError);
+    ASSERT_FALSE(conn.Errors().empty());
+    EXPECT_TRUE(std::any_of(conn.Errors().begin(), conn.Errors().end(),
+                            [](const db::ServerMessage& m) { return m.number == 18456 && m.error; }));
+
+    conn.SetConnectionString(sandbox.connectionString());
+    sandbox::Fault failing = fault(sandbox::Fault::Action::Error, "select 2");
+    failing.error = sandbox::Message{50002, 1, 16, u"second fails", {}, 1};
+    sandbox.engine().addFault(failing);
+    EXPECT_THROW(conn.Execute(u"print 'first' select 2 select 3"), EDatabaseError);
+    std::vector<std::pair<long, bool>> seen;
+    for (const db::ServerMessage& m : conn.Errors())
+        seen.emplace_back(m.number, m.error);
+    EXPECT_EQ(seen, (std::vector<std::pair<long, bool>>{{0, false}, {50002, true}})) << seen.size();
+    conn.Execute(u"select 4");
+    EXPECT_TRUE(conn.Errors().empty());
+}
+
 TEST(Connection, DroppedLinkCountsAsClosed)
 {
     Sandbox sandbox;
@@ -366,11 +464,9 @@ TEST(Connection, DestructorClosesQuietly)
     {
         TADOConnection conn;
         conn.SetConnectionString(sandbox.connectionString());
-        conn.BeginTrans();
+        conn.Open();
         ASSERT_EQ(sandbox.server().activeSessions(), 1);
-        sandbox.engine().addFault(fault(sandbox::Fault::Action::Drop, "ROLLBACK"));
     }
-    EXPECT_TRUE(transcriptHas(sandbox, u"ROLLBACK"));
     // The server notices on its own thread; a generous bound only stops a hang.
     for (int i = 0; i < 1000 && sandbox.server().activeSessions() > 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -35,6 +35,12 @@ DbFile fileOf(const Catalog& c, const std::u16string& db, std::int16_t fileId)
     throw std::runtime_error("no such file");
 }
 
+// Pages of the database's log in VLFs that hold log not yet truncated.
+std::int32_t inactivePages(const Catalog& c, const std::u16string& db)
+{
+    return pagesIn(fileOf(c, db, 2).vlfs, VlfState::Inactive);
+}
+
 class EngineTest : public ::testing::Test {
 protected:
     RecordingSink run(const std::u16string& batch)
@@ -209,7 +215,7 @@ TEST_F(EngineTest, UseUnknownOrOfflineDatabaseFails)
     EXPECT_TRUE(r.changes.empty());
 
     Catalog c = Catalog::defaults();
-    c.find(u"AccountDB")->offline = true;
+    c.find(u"AccountDB")->state = sandbox::DatabaseState::Offline;
     engine.setCatalog(c);
     r = run(u"use AccountDB");
     ASSERT_EQ(r.messageNumbers(), std::vector<int>{942});
@@ -287,40 +293,44 @@ TEST_F(EngineTest, DbOptionIsRefusedInsideATransaction)
 
 TEST_F(EngineTest, BackupLogTruncateOnlyFreesInactiveLog)
 {
+    const std::int32_t active = pagesIn(fileOf(engine.catalog(), u"GameDB", 2).vlfs, VlfState::Active);
+    EXPECT_GT(inactivePages(engine.catalog(), u"GameDB"), 0);
     const RecordingSink r = run(u"BACKUP LOG [GameDB] WITH TRUNCATE_ONLY");
     EXPECT_TRUE(r.messages.empty());
     ASSERT_EQ(r.dones.size(), 1u);
     EXPECT_EQ(r.dones[0].status, 0);
     const DbFile log = fileOf(engine.catalog(), u"GameDB", 2);
-    EXPECT_EQ(log.inactivePages, 0);
-    EXPECT_EQ(log.activePages, 640);
+    EXPECT_EQ(pagesIn(log.vlfs, VlfState::Inactive), 0);
+    EXPECT_EQ(pagesIn(log.vlfs, VlfState::Active), active);  // the VLFs holding the 640 active pages
     EXPECT_EQ(log.size, 262144);  // truncation frees space inside the file; only a shrink makes it smaller
 
     EXPECT_TRUE(run(u"backup log AccountDB with no_log").messages.empty());
-    EXPECT_EQ(fileOf(engine.catalog(), u"AccountDB", 2).inactivePages, 0);
+    EXPECT_EQ(inactivePages(engine.catalog(), u"AccountDB"), 0);
 }
 
 TEST_F(EngineTest, CheckpointFreesTheLogOnlyWithTruncLogOnChkpt)
 {
     session.database = u"GameDB";
+    const std::int32_t before = inactivePages(engine.catalog(), u"GameDB");
     EXPECT_TRUE(run(u"CHECKPOINT").messages.empty());
-    EXPECT_EQ(fileOf(engine.catalog(), u"GameDB", 2).inactivePages, 261000);
+    EXPECT_EQ(inactivePages(engine.catalog(), u"GameDB"), before);
     run(u"exec sp_dboption 'GameDB', 'trunc. log on chkpt.', 'true'");
-    EXPECT_EQ(fileOf(engine.catalog(), u"GameDB", 2).inactivePages, 261000);
+    EXPECT_EQ(inactivePages(engine.catalog(), u"GameDB"), before);
     run(u"checkpoint");
-    EXPECT_EQ(fileOf(engine.catalog(), u"GameDB", 2).inactivePages, 0);
-    EXPECT_EQ(fileOf(engine.catalog(), u"AccountDB", 2).inactivePages, 3000);
+    EXPECT_EQ(inactivePages(engine.catalog(), u"GameDB"), 0);
+    EXPECT_GT(inactivePages(engine.catalog(), u"AccountDB"), 0);
 }
 
 TEST_F(EngineTest, BackupLogInsideATransactionOrOfAnUnknownDatabaseFails)
 {
+    const std::int32_t before = inactivePages(engine.catalog(), u"GameDB");
     RecordingSink r = run(u"BEGIN TRANSACTION\nBACKUP LOG GameDB WITH TRUNCATE_ONLY");
     ASSERT_EQ(r.messageNumbers(), (std::vector<int>{3021, 3013}));
     EXPECT_EQ(r.messages[0].severity, 16);
     EXPECT_EQ(r.messages[1].text, u"BACKUP LOG is terminating abnormally.");
     EXPECT_EQ(r.messages[1].line, 2);
     EXPECT_EQ(r.dones.back().status, done::Error);
-    EXPECT_EQ(fileOf(engine.catalog(), u"GameDB", 2).inactivePages, 261000);
+    EXPECT_EQ(inactivePages(engine.catalog(), u"GameDB"), before);
 
     session.tranCount = 0;
     r = run(u"BACKUP LOG NoDB WITH TRUNCATE_ONLY");
@@ -345,8 +355,8 @@ TEST_F(EngineTest, ShrinkLogAfterTruncationReachesTarget)
     const Row& row = r.resultSets[0].rows.at(0);
     EXPECT_EQ(num(row[0]), 5);
     EXPECT_EQ(num(row[1]), 2);
-    EXPECT_EQ(num(row[2]), 1280);  // 10 MB
-    EXPECT_EQ(num(row[3]), 640);   // the active log, in whole 64-page virtual log files
+    EXPECT_EQ(num(row[2]), 1280);  // 10 MB: the log's size at creation, a VLF boundary
+    EXPECT_EQ(num(row[3]), 1280);  // MinimumSize: the size at creation
     EXPECT_EQ(r.messageNumbers(), std::vector<int>{2528});
     EXPECT_EQ(r.dones.back().status, done::Count);
     EXPECT_EQ(r.dones.back().curCmd, curcmd::Dbcc);
@@ -360,18 +370,44 @@ TEST_F(EngineTest, ShrinkLogThatIsInUseStopsAtItsMinimumWith9008)
     ASSERT_EQ(r.messageNumbers(), (std::vector<int>{9008, 2528}));
     EXPECT_EQ(r.messages[0].text, u"Cannot shrink log file 2 (GameDB_Log) because all logical log files are in use.");
     EXPECT_EQ(r.messages[0].severity, 10);
-    // 640 active + 261000 inactive = 261640 pages, a whole number of 64-page VLFs past 261632.
-    EXPECT_EQ(num(r.resultSets.at(0).rows.at(0)[2]), 261696);
-    EXPECT_EQ(fileOf(engine.catalog(), u"GameDB", 2).size, 261696);
+    // In FULL the VLF at the end holds log not yet backed up: nothing goes.
+    EXPECT_EQ(num(r.resultSets.at(0).rows.at(0)[2]), 262144);
+    EXPECT_EQ(fileOf(engine.catalog(), u"GameDB", 2).size, 262144);
 
     run(u"backup log GameDB with truncate_only");
     r = run(u"dbcc shrinkfile ('GameDB_Log', 1)");  // 128 pages: below the active 640
     EXPECT_EQ(r.messageNumbers(), (std::vector<int>{9008, 2528}));
-    EXPECT_EQ(fileOf(engine.catalog(), u"GameDB", 2).size, 640);
+    EXPECT_EQ(fileOf(engine.catalog(), u"GameDB", 2).size, 937);  // the end of the third VLF, which holds page 640
 
     r = run(u"DBCC SHRINKFILE ([GameDB_Log]) WITH NO_INFOMSGS");
     EXPECT_TRUE(r.messages.empty());
     EXPECT_EQ(r.resultSets.size(), 1u);
+}
+
+TEST_F(EngineTest, DbccLogInfoNamesItsDatabaseOrReadsTheCurrentOne)
+{
+    session.database = u"GameDB";
+    struct Case {
+        const char16_t* sql;
+        std::vector<int> messages;
+        std::size_t rows;
+    };
+    // GameDB's log: 4 VLFs made at 10 MB, 16 by its growth to 2 GB.
+    const Case cases[] = {
+        {u"DBCC LOGINFO", {2528}, 20},
+        {u"DBCC LOGINFO (5) WITH NO_INFOMSGS", {}, 20},
+        {u"dbcc loginfo ('master')", {2528}, 4},
+        {u"DBCC LOGINFO (NoDB)", {911}, 0},
+    };
+    for (const Case& c : cases) {
+        const RecordingSink r = run(c.sql);
+        EXPECT_EQ(r.messageNumbers(), c.messages) << utf8(c.sql);
+        EXPECT_EQ(r.resultSets.empty() ? 0u : r.resultSets[0].rows.size(), c.rows) << utf8(c.sql);
+    }
+    const RecordingSink r = run(u"DBCC LOGINFO");
+    ASSERT_EQ(r.resultSets.size(), 1u);
+    EXPECT_EQ(r.resultSets[0].columns.at(0).name, u"FileId");  // 2000: no RecoveryUnitId
+    EXPECT_EQ(r.dones.back().curCmd, curcmd::Dbcc);
 }
 
 TEST_F(EngineTest, ShrinkDataFileAndUnknownFile)
@@ -565,13 +601,13 @@ TEST_F(EngineTest, ImplicitTransactionsOpenOnTableSelectAndBlockBackup)
     RecordingSink r = run(u"select @@trancount");
     EXPECT_EQ(session.tranCount, 0);
 
-    // A backup alone runs: it opens no transaction itself.
+    // The mode alone refuses a backup, though no transaction is open; DBCC runs.
     r = run(u"BACKUP LOG AccountDB WITH TRUNCATE_ONLY");
-    EXPECT_TRUE(r.messages.empty());
+    EXPECT_EQ(r.messageNumbers(), (std::vector<int>{3021, 3013}));
     r = run(u"DBCC SHRINKFILE (mastlog, 1)");
     EXPECT_EQ(session.tranCount, 0);
 
-    // A table select first opens one, and the backup is refused.
+    // A table select opens one, and the backup is refused as well.
     r = run(u"select * from master..sysdatabases BACKUP LOG GameDB WITH TRUNCATE_ONLY");
     EXPECT_EQ(session.tranCount, 1);
     EXPECT_EQ(r.messageNumbers(), (std::vector<int>{3021, 3013}));
@@ -606,7 +642,7 @@ TEST_F(EngineTest, ErrorFaultFailsOnlyTheMatchingStatement)
     EXPECT_EQ(r.messages[0].line, 2);
     EXPECT_EQ(r.resultSets.size(), 2u);
     EXPECT_EQ(r.dones.at(1).status, done::Error);
-    EXPECT_EQ(fileOf(engine.catalog(), u"GameDB", 2).inactivePages, 261000);
+    EXPECT_GT(inactivePages(engine.catalog(), u"GameDB"), 0);
 
     engine.clearFaults();
     EXPECT_TRUE(run(u"BACKUP LOG GameDB WITH TRUNCATE_ONLY").messages.empty());

@@ -8,7 +8,6 @@
 
 #include <QString>
 
-#include <filesystem>
 
 using namespace sandbox;
 using testsupport::RecordingSink;
@@ -62,7 +61,7 @@ TEST(CatalogJson, OmittedFieldsGetSensibleDefaults)
     EXPECT_EQ(odd.files[0].fileId, 1);
 
     const Database& dark = *c.find(u"Dark");
-    EXPECT_TRUE(dark.offline);
+    EXPECT_EQ(dark.state, sandbox::DatabaseState::Offline);
     ASSERT_EQ(dark.files.size(), 2u);  // a database always gets a data and a log file
     EXPECT_EQ(dark.files[0].name, u"Dark_Data");
     EXPECT_TRUE(dark.files[1].isLog());
@@ -87,16 +86,93 @@ TEST(CatalogJson, MistakesAreReportedClearly)
                   .find("fileid 1 is used twice"),
               std::string::npos);
     EXPECT_NE(catalogError(R"({"databases":[{"name":"A","offline":"yes"}]})").find("true or false"), std::string::npos);
+    EXPECT_NE(catalogError(R"({"databases":[{"name":"A","state":"LOADING"}]})").find("must be ONLINE"), std::string::npos);
+    EXPECT_NE(catalogError(R"({"databases":[{"name":"A","state":"SUSPECT","offline":true}]})").find("disagree"),
+              std::string::npos);
+    EXPECT_NE(catalogError(R"({"databases":[{"name":"A","userAccess":"ONE"}]})").find("SINGLE_USER or MULTI_USER"),
+              std::string::npos);
     EXPECT_THROW(Catalog::fromJsonFile("/nonexistent/catalog.json"), std::runtime_error);
 }
 
 TEST(CatalogJson, DemoCatalogLoads)
 {
-    const auto path = std::filesystem::path(__FILE__).parent_path() / "../../sandbox/catalogs/demo.json";
-    const Catalog c = Catalog::fromJsonFile(path.string());
+    const Catalog c = Catalog::fromJsonFile(SQLLOGCLEAN_DEMO_CATALOG);
     ASSERT_NE(c.find(u"游戏 数据"), nullptr);
     ASSERT_NE(c.find(u"master"), nullptr);
     EXPECT_EQ(c.find(u"GameDB")->files.at(1).size, 262144);
+    ASSERT_NE(c.find(u"Merge"), nullptr);
+    EXPECT_EQ(c.find(u"Merge")->files.at(1).name, u"Pivot");
+    ASSERT_NE(c.find(u"Restoring"), nullptr);
+    EXPECT_EQ(c.find(u"Restoring")->state, sandbox::DatabaseState::Restoring);
+}
+
+TEST(CatalogJson, LogsAreDescribedByHowTheyCameToBeOrByTheirVlfs)
+{
+    Catalog c = Catalog::fromJson(R"({"version":"2014","databases":[
+      {"name":"A","files":[{"fileid":2,"name":"A_Log","created":1280,"growths":[5120],"logStart":1400,
+                            "inactivePages":5000,"activePages":100}]},
+      {"name":"B","files":[{"fileid":2,"name":"B_Log","vlfs":[{"pages":100,"status":"active"},
+                            {"pages":50,"status":"inactive","sequence":7},{"pages":60}]}]}]})");
+    EXPECT_EQ(c.find(u"A")->files[0].size, 6400);
+    EXPECT_EQ(c.find(u"B")->files[0].size, 211);  // the header and the VLFs
+    c.prepare();
+    std::vector<VlfState> states;
+    for (const Vlf& v : c.find(u"A")->files[0].vlfs)
+        states.push_back(v.state);
+    // 10 MB in 4 VLFs, 40 MB (not under 1/8) in 4; the active part wrapped round to the start.
+    EXPECT_EQ(states, (std::vector<VlfState>{VlfState::Active, VlfState::Reusable, VlfState::Reusable,
+                                             VlfState::Reusable, VlfState::Inactive, VlfState::Inactive,
+                                             VlfState::Inactive, VlfState::Inactive}));
+    const std::vector<Vlf>& b = c.find(u"B")->files[0].vlfs;
+    ASSERT_EQ(b.size(), 3u);
+    EXPECT_EQ(b[1].start, 101);
+    EXPECT_EQ(b[1].sequence, 7);
+    EXPECT_EQ(b[2].state, VlfState::Reusable);
+
+    const auto log = [](const std::string& file) {
+        return catalogError(R"({"version":"2012","databases":[{"name":"A","files":[)" + file + "]}]}");
+    };
+    const std::pair<std::string, std::string> errors[] = {
+        {R"({"fileid":2,"created":1280,"growths":[100],"size":2000})", "must add up to \"size\""},
+        {R"({"fileid":2,"created":1280,"size":2000})", "when the log never grew"},
+        {R"({"fileid":2,"vlfs":[{"pages":10}],"activePages":1})", "\"vlfs\" says it all"},
+        {R"({"fileid":2,"vlfs":[{"pages":10}],"size":12})", "not the pages of the VLFs"},
+        {R"({"fileid":2,"vlfs":[{"pages":0}]})", "VLF 1: \"pages\""},
+        {R"({"fileid":2,"vlfs":[{"pages":5,"status":"busy"}]})", "active, inactive or reusable"},
+        {R"({"fileid":2,"size":6400,"logStart":6400})", "\"logStart\""},
+        {R"({"fileid":1,"growths":[10]})", "\"growths\" is for log files"},
+    };
+    for (const auto& [file, error] : errors)
+        EXPECT_NE(log(file).find(error), std::string::npos) << file << ": " << log(file);
+}
+
+TEST(CatalogJson, HoldsAndBackupsAsTheCatalogsVersionNamesThem)
+{
+    const auto hold = [](const char* version, const char* wait) {
+        const Catalog c = Catalog::fromJson(std::string(R"({"version":")") + version
+                                            + R"(","databases":[{"name":"A","logReuseWait":")" + wait + R"("}]})");
+        return static_cast<int>(c.find(u"A")->hold);
+    };
+    EXPECT_EQ(hold("2008R2", "OTHER_TRANSIENT"), 9);
+    EXPECT_EQ(hold("2012", "OTHER_TRANSIENT"), 14);
+    EXPECT_EQ(hold("2012", "AVAILABILITY_REPLICA"), 9);
+    EXPECT_EQ(hold("2014", "XTP_CHECKPOINT"), 16);
+    EXPECT_NE(catalogError(R"({"version":"2012","databases":[{"name":"A","logReuseWait":"XTP_CHECKPOINT"}]})")
+                  .find("log_reuse_wait_desc of this version"),
+              std::string::npos);
+    EXPECT_NE(catalogError(R"({"databases":[{"name":"A","backups":[{"type":"X"}]}]})").find("D, I or L"),
+              std::string::npos);
+    EXPECT_NE(catalogError(R"({"databases":[{"name":"A","backups":[{"type":"L","start":"yesterday"}]}]})")
+                  .find("date and time"),
+              std::string::npos);
+    const Catalog c = Catalog::fromJson(R"({"databases":[{"name":"A","backups":[
+        {"type":"D","start":"2026-11-29T01:00:00","finish":"2026-11-29T01:04:12"},
+        {"type":"L","start":"2026-11-30T01:00:00","finish":"2026-11-30T01:00:09"}]}]})");
+    ASSERT_EQ(c.backups.size(), 2u);
+    EXPECT_EQ(c.backups[1].id, 2);
+    EXPECT_EQ(c.backups[1].type, u'L');
+    EXPECT_EQ(c.backups[1].databaseBackupLsn, c.backups[0].firstLsn);
+    EXPECT_EQ(c.find(u"A")->lastLogBackupLsn(), c.backups[1].lastLsn);
 }
 
 TEST(CatalogDefaults, SystemAndUserDatabases)
@@ -162,13 +238,16 @@ TEST_F(OddNamesTest, QuotedNamesReachTheirDatabases)
     ASSERT_EQ(r.resultSets.size(), 1u);
     EXPECT_EQ(r.resultSets[0].rows.size(), 1u);
 
+    // Created at its 4000 pages: four VLFs, of which a log keeps two.
     r = run(u"DBCC SHRINKFILE ([it's; [log]]], 1)");
-    EXPECT_EQ(r.messageNumbers(), (std::vector<int>{9008, 2528}));
-    EXPECT_EQ(r.messages[0].text, u"Cannot shrink log file 1 (it's; [log]) because all logical log files are in use.");
+    EXPECT_EQ(r.messageNumbers(), (std::vector<int>{9006, 2528}));
+    EXPECT_EQ(r.messages[0].text,
+              u"Cannot shrink log file 1 (it's; [log]) because total number of logical log files cannot be fewer than 2.");
+    EXPECT_EQ(engine.catalog().find(u"Guild's [Old]; Archive")->files[0].size, 1985);
 
-    r = run(u"backup log [Guild's [Old]]; Archive] with truncate_only DBCC SHRINKFILE (N'it''s; [log]', 1)");
+    r = run(u"backup log [Guild's [Old]]; Archive] with truncate_only DBCC SHRINKFILE (N'it''s; [log]', 20)");
     EXPECT_EQ(r.messageNumbers(), std::vector<int>{2528});
-    EXPECT_EQ(engine.catalog().find(u"Guild's [Old]; Archive")->files[0].size, 128);  // two VLFs at the least
+    EXPECT_EQ(engine.catalog().find(u"Guild's [Old]; Archive")->files[0].size, 1985);
 
     r = run(u"exec sp_dboption N'Guild''s [Old]; Archive', 'trunc. log on chkpt.', 'false'");
     EXPECT_TRUE(r.messages.empty());

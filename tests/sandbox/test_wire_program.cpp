@@ -21,16 +21,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// build/tests/sandbox/<test> -> build/sandbox/sqlsandbox, unless SQLSANDBOX says otherwise.
+// Where the build put the program (tests/sandbox/CMakeLists.txt), unless
+// SQLSANDBOX says otherwise.
 fs::path programPath()
 {
     if (const char* given = std::getenv("SQLSANDBOX"))
         return given;
-    std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    if (ec)
-        return {};
-    return self.parent_path().parent_path().parent_path() / "sandbox" / "sqlsandbox";
+    return SQLLOGCLEAN_SANDBOX_PROGRAM;
 }
 
 struct Outcome {
@@ -128,8 +125,8 @@ class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!fs::exists(programPath()))
-            GTEST_SKIP() << "sqlsandbox not built at " << programPath();
+        // Built before this test; missing, it is a fault, not a reason to pass.
+        ASSERT_TRUE(fs::exists(programPath())) << "no sqlsandbox at " << programPath();
     }
 };
 
@@ -143,7 +140,7 @@ TEST_F(ProgramTest, HelpAndBadOptions)
         EXPECT_NE(r.out.find("default \"sandbox\""), std::string::npos);
     }
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"--no-such-option"}, {"--port"}, {"--port", "65536"}, {"--fault-error", "x=oops"},
+             {"--no-such-option"}, {"--port"}, {"--port", "65536"}, {"--fault-error", "x=oops"}, {"--fault-abort", "x=1205"},
              {"--fault-drop", "(unclosed"}, {"--refuse-logins=yes"}, {"--version", "2001"}, {"--version"}}) {
         SCOPED_TRACE(args[0]);
         Program p(args);
@@ -151,12 +148,16 @@ TEST_F(ProgramTest, HelpAndBadOptions)
         EXPECT_EQ(r.exitCode, 2);
         EXPECT_NE(r.err.find("Usage: sqlsandbox"), std::string::npos);
     }
-    // A certificate that cannot be used says which file and why.
+    // A certificate that cannot be used says which file and why; a TLS
+    // version no build of the generation speaks is refused.
     const std::string self = programPath();
     for (const auto& [args, says] : std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{"--certificate", "/nonexistent.pem", "--key", self}, "cannot read the certificate file '/nonexistent.pem'"},
              {{"--certificate", self, "--key", self}, "holds no PEM certificate"},
-             {{"--certificate", self}, "--certificate and --key go together"}}) {
+             {{"--certificate", self}, "--certificate and --key go together"},
+             {{"--tls", "1.1"}, "--tls must be 1.0 or 1.2"},
+             {{"--version", "2005", "--tls", "1.2"}, "no build of SQL Server 2005 speaks TLS 1.2"},
+             {{"--version", "2016", "--tls", "1.0"}, "every build of SQL Server 2016 speaks TLS 1.2"}}) {
         Program p(args);
         const Outcome r = p.wait();
         EXPECT_EQ(r.exitCode, 2);
@@ -168,7 +169,7 @@ TEST_F(ProgramTest, ServesUntilSignalledThenExitsCleanly)
 {
     for (const int sig : {SIGTERM, SIGINT}) {
         Program p({"--port", "0", "--browser-port", "0", "--password", "pw", "--fault-error",
-                   "a=b=50002:16:Text: with = and :"});
+                   "a=b=50002:16:Text: with = and :", "--fault-abort", "^select 'victim'=1205:13:Chosen."});
         const std::string ready = p.readLine();
         ASSERT_EQ(ready.rfind("sqlsandbox listening on 127.0.0.1:", 0), 0u) << ready;
         const auto port = static_cast<std::uint16_t>(std::stoi(ready.substr(ready.rfind(':') + 1)));
@@ -187,6 +188,14 @@ TEST_F(ProgramTest, ServesUntilSignalledThenExitsCleanly)
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_EQ(messages[0].number, 50002);
         EXPECT_EQ(messages[0].text, u"Text: with = and :");
+        // An aborting fault ends the batch: nothing after it runs.
+        c.sendBatch(u"select 'victim' select 'never'");
+        reply = c.readReply();
+        ASSERT_TRUE(reply);
+        const auto aborted = wire::tokens(*reply);
+        ASSERT_EQ(wire::only<wire::MessageToken>(aborted).size(), 1u);
+        EXPECT_EQ(wire::only<wire::MessageToken>(aborted)[0].number, 1205);
+        EXPECT_TRUE(wire::only<wire::RowToken>(aborted).empty());
 
         p.signal(sig);
         EXPECT_EQ(p.wait().exitCode, 0);

@@ -59,6 +59,12 @@ std::string LoopbackRelay::captured() const
     return captured_;
 }
 
+std::string LoopbackRelay::fromServer() const
+{
+    std::lock_guard lock(mutex_);
+    return fromServer_;
+}
+
 void LoopbackRelay::acceptLoop()
 {
     for (;;) {
@@ -79,12 +85,12 @@ void LoopbackRelay::acceptLoop()
         std::lock_guard lock(mutex_);
         sockets_.push_back(client);
         sockets_.push_back(server);
-        pumps_.emplace_back([this, client, server] { pump(client, server); });
-        pumps_.emplace_back([this, client, server] { pump(server, client); });
+        pumps_.emplace_back([this, client, server] { pump(client, server, false); });
+        pumps_.emplace_back([this, client, server] { pump(server, client, true); });
     }
 }
 
-void LoopbackRelay::pump(int from, int to)
+void LoopbackRelay::pump(int from, int to, bool fromServer)
 {
     char buffer[16384];
     for (;;) {
@@ -94,6 +100,8 @@ void LoopbackRelay::pump(int from, int to)
         {
             std::lock_guard lock(mutex_);
             captured_.append(buffer, static_cast<std::size_t>(n));
+            if (fromServer)
+                fromServer_.append(buffer, static_cast<std::size_t>(n));
         }
         if (::send(to, buffer, static_cast<std::size_t>(n), MSG_NOSIGNAL) != n)
             break;

@@ -20,10 +20,12 @@ public:
     std::uint16_t port() const { return port_; }
     // Everything relayed so far, client to server and back, in arrival order.
     std::string captured() const;
+    // What the server sent alone, in order.
+    std::string fromServer() const;
 
 private:
     void acceptLoop();
-    void pump(int from, int to);
+    void pump(int from, int to, bool fromServer);
 
     std::uint16_t target_;
     std::uint16_t port_ = 0;
@@ -34,6 +36,7 @@ private:
     std::vector<int> sockets_;
     mutable std::mutex mutex_;
     std::string captured_;
+    std::string fromServer_;
 };
 
 } // namespace testsupport

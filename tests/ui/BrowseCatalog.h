@@ -17,8 +17,16 @@ inline sandbox::DbFile file(std::int16_t id, std::u16string name, std::u16string
     f.name = std::move(name);
     f.fileName = std::move(path);
     if (log) {
+        // Created at 10 MB and grown by hand, so that a VLF boundary lies at
+        // 10 MB; the log has wrapped round: its 320 active pages at the
+        // file's start, the rest of the file not yet truncated.
+        if (size > 1280) {
+            f.created = 1280;
+            f.growths = {size - 1280};
+        }
+        f.logStart = 321;
         f.activePages = 320;
-        f.inactivePages = size - 320;
+        f.inactivePages = size - 321;
     } else {
         f.usedPages = size / 2;
     }
@@ -49,7 +57,7 @@ inline sandbox::Catalog browseCatalog()
                                     file(2, u"log ]; 's 日志", u"C:\\数据\\weird log.ldf", 4096, true)}));
     sandbox::Database offline = database(8, u"Archive", {file(1, u"Archive_Data", u"C:\\data\\Archive.mdf", 640, false),
                                                          file(2, u"Archive_Log", u"C:\\data\\Archive.ldf", 640, true)});
-    offline.offline = true;
+    offline.state = sandbox::DatabaseState::Offline;
     c.databases.push_back(offline);
     return c;
 }

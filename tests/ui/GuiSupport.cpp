@@ -1,8 +1,12 @@
 #include "GuiSupport.h"
 
+#include "ui/Busy.h"
+
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -79,12 +83,16 @@ void Session::typeLogin(const QString& password)
     QTest::keyClicks(w().EdtPwd, password);
 }
 
-void Session::chooseDatabase(const QString& name)
+bool Session::chooseDatabase(const QString& name)
 {
     openList(w().CmbDb);
     const int index = w().CmbDb->findText(name);
-    QVERIFY2(index >= 0, qPrintable(name));
+    if (index < 0) {
+        closeList(w().CmbDb);
+        return false;
+    }
     chooseInOpenList(w().CmbDb, index);
+    return true;
 }
 
 void openList(QComboBox* box)
@@ -126,6 +134,45 @@ QStringList items(const QComboBox* box)
     for (int i = 0; i < box->count(); ++i)
         all << box->itemText(i);
     return all;
+}
+
+QWidget* busyBox()
+{
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (auto* box = top->findChild<QWidget*>(QLatin1String(ui::BusyBoxName)); box != nullptr && box->isVisible())
+            return box;
+    return nullptr;
+}
+
+WhileBusy::WhileBusy(std::function<bool(QWidget* box)> step) : step_(std::move(step))
+{
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        if (QWidget* box = busyBox(); box != nullptr && !done_)
+            done_ = step_(box);
+    });
+    timer_.start(20);
+}
+
+CancelWhenBusy::CancelWhenBusy()
+    : WhileBusy([](QWidget* box) {
+        auto* cancel = box->findChild<QPushButton*>(QLatin1String(ui::BusyCancelName));
+        if (cancel != nullptr)
+            QTest::mouseClick(cancel, Qt::LeftButton);
+        return cancel != nullptr;
+    })
+{
+}
+
+bool pressWithAlt(QWidget* window, QAbstractButton* button, Qt::Key key)
+{
+    window->activateWindow();
+    if (!QTest::qWaitForWindowActive(window))
+        return false;
+    QWidget* target = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : window;
+    QSignalSpy clicks(button, &QAbstractButton::clicked);
+    QTest::keyClick(target, key, Qt::AltModifier);
+    // A mnemonic animates the click: the handler runs a moment later.
+    return !clicks.isEmpty() || clicks.wait(5000);
 }
 
 } // namespace guitest

@@ -6,12 +6,25 @@
 #include "tests/support/TestSandbox.h"
 #include "ui/UntMain.h"
 
+#include <QAbstractButton>
 #include <QMessageBox>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTest>
+#include <QTimer>
 
+#include <functional>
 #include <memory>
+
+// QVERIFY2 for a helper that returns bool: records the failure where it
+// happened and returns false, so that the caller's QVERIFY(helper(...)) stops
+// the test (a plain QVERIFY would only leave the helper).
+#define GUITEST_CHECK(condition, message)                                                   \
+    do {                                                                                    \
+        if (!QTest::qVerify(static_cast<bool>(condition), #condition, (message), __FILE__, __LINE__)) \
+            return false;                                                                   \
+    } while (false)
 
 namespace guitest {
 
@@ -72,8 +85,9 @@ public:
 
     // The user types the server name and the password.
     void typeLogin(const QString& password = "sandbox");
-    // The user opens the database list and picks this database.
-    void chooseDatabase(const QString& name);
+    // The user opens the database list and picks this database; false
+    // when it is not listed.
+    [[nodiscard]] bool chooseDatabase(const QString& name);
 
 private:
     testsupport::TestSandbox sandbox_;
@@ -88,5 +102,31 @@ void chooseFromList(QComboBox* box, int index);    // open, then choose
 bool listIsOpen(const QComboBox* box);
 void closeList(QComboBox* box);
 QStringList items(const QComboBox* box);
+// The window's busy panel while it shows (ui/Busy.h), else null.
+QWidget* busyBox();
+
+// Runs `step` every 20 ms while a busy panel shows, until it returns true:
+// what a user does while the window waits.
+class WhileBusy : public QObject {
+public:
+    explicit WhileBusy(std::function<bool(QWidget* box)> step);
+    bool done() const { return done_; }
+
+private:
+    std::function<bool(QWidget*)> step_;
+    QTimer timer_;
+    bool done_ = false;
+};
+
+// Presses the busy panel's cancel button as soon as it shows.
+class CancelWhenBusy : public WhileBusy {
+public:
+    CancelWhenBusy();
+};
+
+// Alt with the button's letter, from the focused control of the active
+// window, as a user presses it; true once the button was clicked (and its
+// handler has run).
+[[nodiscard]] bool pressWithAlt(QWidget* window, QAbstractButton* button, Qt::Key key);
 
 } // namespace guitest

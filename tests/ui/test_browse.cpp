@@ -6,6 +6,7 @@
 #include "db/AdoConnection.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QLineEdit>
 #include <QTest>
 
@@ -16,6 +17,9 @@ using guitest::BoxAnswerer;
 using guitest::items;
 
 namespace {
+
+const QString LoginRefused =
+    QStringLiteral("数据库连接失败!\n\nLogin failed for user 'sa'\n\n请检查 sa 的密码。");
 
 // File names as sysfiles pads them to nchar(128), the padding taken off.
 QStringList fileNames(const QComboBox* box)
@@ -39,7 +43,7 @@ class BrowseTest : public QObject {
     QString server() const { return session->serverName(); }
     QStringList sent() const { return session->sent(); }
     void typeLogin(const QString& password = "sandbox") { session->typeLogin(password); }
-    void chooseDatabase(const QString& name) { session->chooseDatabase(name); }
+    [[nodiscard]] bool chooseDatabase(const QString& name) { return session->chooseDatabase(name); }
 
 private slots:
     void initTestCase() { guitest::setApplicationTitle(); }
@@ -63,7 +67,7 @@ private slots:
     void choosingADatabaseListsItsSecondaryFilesAndShowsTheFirst()
     {
         typeLogin();
-        chooseDatabase("Stock");
+        QVERIFY(chooseDatabase("Stock"));
         QVERIFY(!guitest::listIsOpen(w().CmbDb));
         QCOMPARE(w().CmbDb->currentText(), QString("Stock"));
         QCOMPARE(fileNames(w().CmbLog), QStringList({"Stock_Log", "Stock_Extra"}));
@@ -73,15 +77,44 @@ private slots:
         QCOMPARE(w().EdtLogPath->text(), QString("C:\\data\\Stock_Log.ldf"));
         QCOMPARE(w().EdtLogSize->text(), QString("2560"));
         QCOMPARE(sent(), QStringList({"Select * From sysdatabases order by [dbid]", "Use Stock",
-                                      "select * from sysfiles where fileid>1 order By fileid", "Use Stock",
-                                      "select * from sysfiles where [name]='Stock_Log'"}));
+                                      "select * from sysfiles where fileid>1 order By fileid",
+                                      "select convert(nvarchar(60), databasepropertyex('Stock', 'Recovery')) as recovery_model",
+                                      "Use Stock", "select * from sysfiles where [name]='Stock_Log'"}));
         QVERIFY(boxes()->texts().isEmpty());
+    }
+
+    // The box shows whether the chosen database truncates its log at every
+    // checkpoint now, so that the job left as it is keeps its recovery model;
+    // tempdb and master always do, and their box cannot be changed.
+    void theCheckBoxShowsTheChosenDatabase()
+    {
+        sandbox::Catalog c = guitest::browseCatalog();
+        c.find(u"Stock")->setRecovery(sandbox::RecoveryModel::Simple);
+        c.find(u"master")->setRecovery(sandbox::RecoveryModel::Full);
+        session.reset();  // one window at a time: they share the connection
+        session = std::make_unique<guitest::Session>(c);
+        typeLogin();
+        QVERIFY(!w().Chk->isChecked());
+        const struct {
+            const char* database;
+            bool checked, enabled;
+        } rows[] = {{"Stock", true, true}, {"Shop", false, true}, {"master", true, false}};
+        for (const auto& row : rows) {
+            QVERIFY(chooseDatabase(row.database));
+            QCOMPARE(w().Chk->isChecked(), row.checked);
+            QCOMPARE(w().Chk->isEnabled(), row.enabled);
+        }
+        // Nothing chosen: unchecked again.
+        w().EdtPwd->clear();
+        guitest::openList(w().CmbDb);
+        QVERIFY(!w().Chk->isChecked());
+        QVERIFY(w().Chk->isEnabled());
     }
 
     void aDatabaseWithOnlyItsLogShowsThatFileAtOnce()
     {
         typeLogin();
-        chooseDatabase("Shop");
+        QVERIFY(chooseDatabase("Shop"));
         QCOMPARE(fileNames(w().CmbLog), QStringList({"Shop_Log"}));
         QCOMPARE(w().CmbLog->currentText().trimmed(), QString("Shop_Log"));
         QCOMPARE(w().EdtLogPath->text(), QString("C:\\data\\Shop_Log.ldf"));
@@ -91,13 +124,13 @@ private slots:
     void aWrongPasswordSaysSoOnceAndEmptiesEverything()
     {
         typeLogin();
-        chooseDatabase("Stock");
+        QVERIFY(chooseDatabase("Stock"));
         QVERIFY(!w().EdtLogPath->text().isEmpty());
 
         w().EdtPwd->clear();
         QTest::keyClicks(w().EdtPwd, "wrong");
         guitest::openList(w().CmbDb);
-        QCOMPARE(boxes()->texts(), QStringList({"数据库连接失败!"}));
+        QCOMPARE(boxes()->texts(), QStringList({LoginRefused}));
         const guitest::ShownBox& box = boxes()->boxes().first();
         QCOMPARE(box.caption, QString("提示"));
         QCOMPARE(box.icon, QMessageBox::Information);
@@ -117,7 +150,7 @@ private slots:
         sandbox()->server().setRefuseLogins(true);
         typeLogin();
         guitest::openList(w().CmbDb);
-        QCOMPARE(boxes()->texts(), QStringList({"数据库连接失败!"}));
+        QCOMPARE(boxes()->texts(), QStringList({LoginRefused}));
     }
 
     void theKeyboardOpensTheListThroughTheSameHandler_data()
@@ -146,7 +179,7 @@ private slots:
         w().CmbServer->addItem("other.example");
         w().CmbServer->setCurrentIndex(0);
         QTest::keyClicks(w().EdtPwd, "sandbox");
-        chooseDatabase("Stock");
+        QVERIFY(chooseDatabase("Stock"));
         QVERIFY(SqlConnection()->Connected());
 
         guitest::chooseFromList(w().CmbServer, 1);
@@ -166,7 +199,7 @@ private slots:
         w().CmbServer->addItem("Localhost,1");
         w().CmbServer->setCurrentIndex(0);
         QTest::keyClicks(w().EdtPwd, "sandbox");
-        chooseDatabase("Stock");
+        QVERIFY(chooseDatabase("Stock"));
 
         w().CmbServer->lineEdit()->clear();
         QTest::keyClicks(w().CmbServer, "loc");
@@ -179,21 +212,28 @@ private slots:
         QVERIFY(!SqlConnection()->Connected());
     }
 
+    // Typing runs nothing, but the job no longer acts on the server it was
+    // connected to: the window is not connected until the list opens again.
     void typingAnUnlistedNameRunsNothingUntilTheListOpens()
     {
         w().CmbServer->addItem(server());
         w().CmbServer->setCurrentIndex(0);
         QTest::keyClicks(w().EdtPwd, "sandbox");
-        chooseDatabase("Stock");
+        QVERIFY(chooseDatabase("Stock"));
 
         w().CmbServer->lineEdit()->clear();
         QTest::keyClicks(w().CmbServer, "127.0.0.1,1");  // nobody listens there
         QCOMPARE(w().EdtPwd->text(), QString("sandbox"));
         QCOMPARE(w().CmbLog->count(), 2);
-        QVERIFY(SqlConnection()->Connected());
-
-        guitest::openList(w().CmbDb);
+        sandbox()->server().clearTranscript();
+        QVERIFY(guitest::pressWithAlt(&w(), w().BtnOk, Qt::Key_O));
         QCOMPARE(boxes()->texts(), QStringList({"数据库连接失败!"}));
+        QVERIFY(sent().isEmpty());
+
+        boxes()->clear();
+        guitest::openList(w().CmbDb);
+        QCOMPARE(boxes()->texts().size(), 1);
+        QVERIFY(boxes()->texts().first().startsWith("数据库连接失败!\n\nUnable to connect"));
         QCOMPARE(w().CmbLog->count(), 0);
     }
 
@@ -203,7 +243,7 @@ private slots:
         w().CmbDb->setSearchClock([&now] { return now; });
         w().CmbLog->setSearchClock([&now] { return now; });
         typeLogin();
-        chooseDatabase("master");
+        QVERIFY(chooseDatabase("master"));
         QCOMPARE(w().CmbLog->currentText().trimmed(), QString("mastlog"));
         sandbox()->server().clearTranscript();
 
@@ -232,7 +272,7 @@ private slots:
         QCOMPARE(sent().count("select * from sysfiles where fileid>1 order By fileid"), 2);
 
         // The file list: arrows, type-ahead and Backspace each run the change handler.
-        chooseDatabase("Stock");
+        QVERIFY(chooseDatabase("Stock"));
         sandbox()->server().clearTranscript();
         w().CmbLog->setFocus();
         QTest::keyClick(w().CmbLog, Qt::Key_Down);
@@ -251,35 +291,50 @@ private slots:
         QVERIFY(sent().isEmpty());
     }
 
-    void reopeningTheListReconnectsAndKeepsTheFileDetails()
+    // The list shows master again, in which the new session is: the files of
+    // the database chosen before go, so that the job cannot act on them in
+    // master. Escape keeps it so.
+    void reopeningTheListReconnectsAndForgetsTheFilesOfAnotherDatabase()
     {
         typeLogin();
-        chooseDatabase("Stock");
+        QVERIFY(chooseDatabase("Stock"));
         sandbox()->server().clearTranscript();
 
-        guitest::openList(w().CmbDb);
+        w().CmbDb->setFocus();
+        QTest::keyClick(w().CmbDb, Qt::Key_F4);
+        QVERIFY(guitest::listIsOpen(w().CmbDb));
         QCOMPARE(sent(), QStringList({"Select * From sysdatabases order by [dbid]"}));
         QCOMPARE(w().CmbDb->currentIndex(), 0);
         QCOMPARE(w().CmbDb->currentText(), QString("master"));
-        QCOMPARE(fileNames(w().CmbLog), QStringList({"Stock_Log", "Stock_Extra"}));
-        QCOMPARE(w().EdtLogPath->text(), QString("C:\\data\\Stock_Log.ldf"));
-        QCOMPARE(w().EdtLogSize->text(), QString("2560"));
-        guitest::closeList(w().CmbDb);
+        QTest::keyClick(w().CmbDb->view(), Qt::Key_Escape);
+        QVERIFY(!guitest::listIsOpen(w().CmbDb));
+        QCOMPARE(w().CmbLog->count(), 0);
+        QVERIFY(w().EdtLogPath->text().isEmpty());
+        QVERIFY(w().EdtLogSize->text().isEmpty());
+
+        QVERIFY(guitest::pressWithAlt(&w(), w().BtnOk, Qt::Key_O));
+        QCOMPARE(boxes()->texts(), QStringList({"请先选择数据库和文件。"}));
+        QCOMPARE(sent(), QStringList({"Select * From sysdatabases order by [dbid]"}));
     }
 
     void aDatabaseThatCannotBeOpenedReachesTheDefaultReport()
     {
         typeLogin();
-        chooseDatabase("Archive");
+        QVERIFY(chooseDatabase("Shop"));
+        w().CmbDb->setFocus();
+        QTest::keyClicks(w().CmbDb, "Ar");  // type-ahead chooses Archive
+        QCOMPARE(w().CmbDb->currentText(), QString("Archive"));
         QCOMPARE(boxes()->boxes().size(), 1);
         QCOMPARE(boxes()->boxes().first().caption, QString("SQL SERVER日志清理工具"));
         QCOMPARE(boxes()->boxes().first().icon, QMessageBox::Critical);
         QCOMPARE(boxes()->texts().first(), QString("Database 'Archive' cannot be opened because it is offline."));
+        // Nothing of Shop stays for the job to act on.
         QCOMPARE(w().CmbLog->count(), 0);
+        QVERIFY(w().EdtLogPath->text().isEmpty());
 
         // The window carries on.
         boxes()->clear();
-        chooseDatabase("Shop");
+        QVERIFY(chooseDatabase("Shop"));
         QVERIFY(boxes()->texts().isEmpty());
         QCOMPARE(w().EdtLogSize->text(), QString("262144"));
     }
@@ -287,7 +342,7 @@ private slots:
     void namesOfEveryShapeReachTheServerAsThemselves()
     {
         typeLogin();
-        chooseDatabase("My Shop's [DB]; 游戏");
+        QVERIFY(chooseDatabase("My Shop's [DB]; 游戏"));
         QVERIFY(boxes()->texts().isEmpty());
         QCOMPARE(fileNames(w().CmbLog), QStringList({"log ]; 's 日志"}));
         QCOMPARE(w().EdtLogPath->text(), QString("C:\\数据\\weird log.ldf"));

@@ -1,5 +1,6 @@
 // The window's look: geometry, captions, fonts, colours, control properties,
-// focus order, mnemonics, the fixed frame, the icon and the centring.
+// focus order, mnemonics, the fixed frame and the icon (where it opens:
+// test_placement.cpp).
 #include "GuiSupport.h"
 #include "ui/WindowLook.h"
 
@@ -13,7 +14,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QSet>
 #include <QSignalSpy>
 #include <QStyle>
@@ -395,29 +395,6 @@ private slots:
         QVERIFY(coloursIn(icon).size() <= 16);
         QVERIFY(coloursIn(icon).size() >= 4);  // a picture, not a blot
         QCOMPARE(w->windowIcon().pixmap(32, 32).size(), QSize(32, 32));
-    }
-
-    void centringIgnoresTheDesktopsOriginAndTruncates()
-    {
-        using ui::centredOnDesktop;
-        QCOMPARE(centredOnDesktop({0, 0, 1024, 768}, {383, 350}), QPoint(320, 209));
-        QCOMPARE(centredOnDesktop({0, 0, 1024, 768}, {384, 351}), QPoint(320, 208));
-        // Two monitors, the second left of the primary: the origin is not added.
-        QCOMPARE(centredOnDesktop({-1280, -200, 2560, 1224}, {383, 350}), QPoint(1088, 437));
-        // Larger than the desktop: negative, rounded toward zero like "div".
-        QCOMPARE(centredOnDesktop({0, 0, 300, 200}, {383, 351}), QPoint(-41, -75));
-    }
-
-    void windowIsCentredOnceAtItsFirstShow()
-    {
-        Window w;
-        const QRect desktop = QGuiApplication::primaryScreen()->virtualGeometry();
-        QCOMPARE(w->frameGeometry().topLeft(), ui::centredOnDesktop(desktop, w->frameGeometry().size()));
-        w->move(10, 20);
-        w->hide();
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w.form.get()));
-        QCOMPARE(w->pos(), QPoint(10, 20));
     }
 };
 

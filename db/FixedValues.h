@@ -1,0 +1,34 @@
+// The fixed values the tool's data access depends on, each named once. The
+// window's own (its captions, the rows of an open list) stay with the window.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace db::fixed {
+
+// The provider the connection text names; the ODBC driver stands in for it.
+inline constexpr std::u16string_view Provider = u"sqloledb";
+// The database the server list's connection opens in.
+inline constexpr std::u16string_view BrowseDatabase = u"master";
+// Where a default instance listens unless its browser service says otherwise.
+inline constexpr std::uint16_t DefaultTcpPort = 1433;
+
+// ADO's defaults: the login's time-out and each statement's, in seconds.
+inline constexpr int ConnectionTimeoutSeconds = 15;
+inline constexpr int CommandTimeoutSeconds = 30;
+
+// Informational messages that come with every login, browse or shrink and
+// say nothing about why a log stayed: 2528 "DBCC execution completed", 5701
+// "Changed database context", 5703 "Changed language setting".
+inline constexpr std::array<long, 3> RoutineMessageNumbers = {2528, 5701, 5703};
+
+constexpr bool isRoutineMessage(long number)
+{
+    return std::find(RoutineMessageNumbers.begin(), RoutineMessageNumbers.end(), number) !=
+           RoutineMessageNumbers.end();
+}
+
+} // namespace db::fixed

@@ -1,0 +1,96 @@
+// Why a shrink stopped where it did, from a log's VLFs; and why a login
+// failed, from the driver's diagnostics.
+#include "db/ConnectFailure.h"
+#include "db/Errors.h"
+#include "db/LogLayout.h"
+
+#include <gtest/gtest.h>
+
+using db::ConnectFailure;
+using db::LogShortfall;
+using db::VirtualLogFile;
+
+namespace {
+
+constexpr std::int64_t MB = 1024 * 1024;
+constexpr std::int64_t Target = 10 * MB;
+
+// VLFs of one file laid end to end after the 8 KB header: {size in MB, active, made at creation}.
+std::vector<VirtualLogFile> laidOut(std::initializer_list<std::tuple<double, bool, bool>> vlfs, int fileId = 2)
+{
+    std::vector<VirtualLogFile> out;
+    std::int64_t at = 8192;
+    for (const auto& [mb, active, creation] : vlfs) {
+        const auto size = static_cast<std::int64_t>(mb * static_cast<double>(MB));
+        out.push_back({fileId, at, size, active, creation});
+        at += size;
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(LogLayout, WhyAShrinkStoppedAboveTheTarget)
+{
+    const struct {
+        const char* name;
+        std::vector<VirtualLogFile> vlfs;
+        LogShortfall expected;
+    } cases[] = {
+        {"the target falls inside the last VLF", laidOut({{4, false, true}, {4, true, true}, {2.5, false, false}}),
+         LogShortfall::VlfBoundary},
+        {"the active log sits in the last VLF", laidOut({{4, false, true}, {4, false, true}, {8, false, false}, {8, true, false}}),
+         LogShortfall::ActiveAtEnd},
+        {"only the first VLFs are left", laidOut({{128, true, true}, {128, false, true}}), LogShortfall::CreationVlfs},
+        {"a reusable VLF of a growth is left", laidOut({{128, true, true}, {128, false, true}, {64, false, false}}),
+         LogShortfall::None},
+        {"nothing is known", {}, LogShortfall::None},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(db::explainShortfall(c.vlfs, Target), c.expected) << c.name;
+}
+
+TEST(LogLayout, OnlyTheShrunkFilesVlfsCountInFileOrder)
+{
+    std::vector<VirtualLogFile> all = laidOut({{4, false, true}, {8, true, false}}, 3);
+    for (const VirtualLogFile& v : laidOut({{4, false, true}, {4, false, true}}, 2))
+        all.insert(all.begin(), v);
+    const auto mine = db::vlfsOfFile(all, 3);
+    ASSERT_EQ(mine.size(), 2U);
+    EXPECT_LT(mine[0].startOffset, mine[1].startOffset);
+    EXPECT_EQ(db::explainShortfall(mine, Target), LogShortfall::VlfBoundary);
+}
+
+TEST(ConnectFailure, EachKindOfFailureIsRecognised)
+{
+    using M = db::ServerMessage;
+    const struct {
+        const char* name;
+        std::vector<M> errors;
+        ConnectFailure kind;
+        std::u16string text;
+    } cases[] = {
+        {"a refused login", {{18456, u"Login failed for user 'sa'", "42000", true}, {0, u"Unable to connect to data source", "08001", true}},
+         ConnectFailure::LoginRefused, u"Login failed for user 'sa'"},
+        {"nobody listens",
+         {{20009, u"Unable to connect: Adaptive Server is unavailable or does not exist", "08S01", true},
+          {0, u"Unable to connect to data source", "08001", true}},
+         ConnectFailure::Unreachable, u"Unable to connect: Adaptive Server is unavailable or does not exist"},
+        {"the login times out", {{0, u"Login timeout expired", "HYT01", true}}, ConnectFailure::Unreachable,
+         u"Login timeout expired"},
+        {"no driver", {{0, std::u16string(db::MissingComponentsMessage), "IM002", true}}, ConnectFailure::MissingDriver,
+         std::u16string(db::MissingComponentsMessage)},
+        // As FreeTDS 1.3 reports a TLS 1.0 server to a client without TLS 1.0.
+        {"a failed handshake",
+         {{0, u"Unable to connect to data source", "08001", true}, {20002, u"Adaptive Server connection failed", "01000", false}},
+         ConnectFailure::Encryption, u"Adaptive Server connection failed"},
+        {"anything else: its numbered message", {{0, u"General error", "HY000", true}, {20004, u"Read from the server failed", "08S01", true}},
+         ConnectFailure::Other, u"Read from the server failed"},
+        {"nothing said", {}, ConnectFailure::Other, u""},
+    };
+    for (const auto& c : cases) {
+        const db::ConnectFailureReason why = db::connectFailureOf(c.errors);
+        EXPECT_EQ(why.kind, c.kind) << c.name;
+        EXPECT_EQ(why.text, c.text) << c.name;
+    }
+}
