@@ -161,17 +161,20 @@ key alt+o
 # Qt on Windows adds the application's name to a caption: "提示 - SQL SERVER日志清理工具".
 box_up() { box=$(window_named '^提示( |$)') && [ -n "$box" ]; }
 within 300 box_up || give_up "no 提示 box after 压缩"
-# A Windows message box copies its caption and text on Ctrl+C; Wine hands
-# its clipboard to X11's CLIPBOARD selection.
+# On Windows, Qt's message box copies its caption, text and buttons on Ctrl+C
+# between rules of dashes, as Windows' own boxes do (qmessagebox.cpp,
+# keyPressEvent); Wine hands its clipboard to X11's CLIPBOARD selection.
 focus "$box"
 key ctrl+c
 clipboard() { timeout 10 xclip -o -selection clipboard -t UTF8_STRING 2>/dev/null; }
 holds_notice() { clipboard | grep -q "提示"; }
 within 20 holds_notice ||
     give_up "the 提示 box's text did not reach the clipboard"
-# "---\n提示\n---\nTEXT\n---\nOK\n---": the text's first line follows the second rule.
-first_line=$(clipboard | tr -d '\r' | awk '/^-+$/ { rules++; next } rules == 2 { print; exit }')
-[ "$first_line" = "数据库清理成功!" ] && ok "提示: $first_line" || { bad "提示 says: $first_line"; clipboard | sed 's/^/  /'; }
+# "---\n提示\n---\nTEXT\n---\nOK\n---": the text lies between the second and third rules.
+text=$(clipboard | tr -d '\r' | awk '/^-+$/ { rules++; next } rules == 2')
+first_line=$(head -n1 <<<"$text")
+[ "$first_line" = "数据库清理成功!" ] && ok "提示: $first_line" || bad "提示 says: $first_line"
+sed 's/^/       /' <<<"$text"
 grep -qi "DBCC SHRINKFILE" "$work/transcript" && ok "the server got the shrink" || bad "no DBCC SHRINKFILE sent"
 key Return
 box_gone() { [ -z "$(window_named '^提示( |$)')" ]; }
