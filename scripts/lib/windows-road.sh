@@ -43,7 +43,8 @@ give_up() { bad "$*"; show_logs; exit 1; }
 
 # ---- Wine: a prefix of its own, kept in the cache; its wineserver in this namespace
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono or Gecko installer dialogs
-export WINEPREFIX=$cache/$(wine --version | sed 's/[^A-Za-z0-9.-]\{1,\}/-/g; s/-$//')   # wine-8.0-Debian-8.0-repack-4
+WINEPREFIX=$cache/$(wine --version | sed 's/[^A-Za-z0-9.-]\{1,\}/-/g; s/-$//')   # wine-8.0-Debian-8.0-repack-4
+export WINEPREFIX
 exec 8>"$cache/wine.lock"
 # One run at a time per prefix; another run of this stage takes minutes.
 flock -w 1200 8 || give_up "another run held the Wine prefix for 20 minutes"
@@ -81,7 +82,8 @@ export XDG_RUNTIME_DIR=$work
 Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 pids+=($!)
 within 20 test -s "$work/display" || give_up "Xvfb did not start"
-export DISPLAY=:$(head -n1 "$work/display")
+DISPLAY=:$(head -n1 "$work/display")
+export DISPLAY
 within 20 xdpyinfo >/dev/null 2>&1 || give_up "Xvfb does not answer on $DISPLAY"
 
 # ---- the sandbox: SQL Server 2019 on 127.0.0.1:1433, its browser on udp 1434
@@ -126,7 +128,7 @@ register FreeTDS "$legacy" "$snac" "$odbc17" "$odbc18"
 : >"$work/transcript"
 wine "$exe" >"$work/tool.log" 2>&1 &
 tool=$!
-pids+=($tool)
+pids+=("$tool")
 window_named() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1; }
 main_up() { window=$(window_named '^Quellmar') && [ -n "$window" ]; }
 within 60 main_up || give_up "the window did not appear"
