@@ -1,7 +1,6 @@
 // The SQL texts of browsing and of the job, built here so that names reach
-// the server as exactly the names they are. The transaction statements and
-// the session settings around them, which take no names, belong to the
-// connection (AdoConnection.cpp, odbc/ConnectionCore.cpp).
+// the server as exactly the names they are. The session's settings, which
+// take no names, belong to the connection (odbc/ConnectionCore.cpp).
 #pragma once
 
 #include "db/ServerGeneration.h"

@@ -1,6 +1,7 @@
 // One connection through the real FreeTDS ODBC driver, asked one batch at a
 // time: the first value of the last result's first row, or "error N" for the
-// first error the batch raised. For the sandbox's table-driven tests.
+// first error the batch raised, or the whole reply. For the sandbox's
+// table-driven tests.
 #pragma once
 
 #include "sandbox/sql/Generation.h"
@@ -8,6 +9,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,6 +24,23 @@ inline constexpr sandbox::Generation AllGenerations[] = {
     sandbox::Generation::Sql2016, sandbox::Generation::Sql2017, sandbox::Generation::Sql2019,
     sandbox::Generation::Sql2022};
 inline constexpr const char* TdsVersions[] = {"7.1", "7.4"};
+
+// What a batch gave back: the last result set (values as text, NULL as
+// "NULL"), and the number of every message, information or error, in order.
+struct Reply {
+    std::vector<std::string> columns;
+    std::vector<std::vector<std::string>> rows;
+    std::vector<long> numbers;
+    std::vector<std::string> texts;
+
+    std::string value() const { return rows.empty() || rows[0].empty() ? "(none)" : rows[0][0]; }
+    bool has(long number) const { return std::find(numbers.begin(), numbers.end(), number) != numbers.end(); }
+    std::string text(long number) const
+    {
+        const auto at = std::find(numbers.begin(), numbers.end(), number);
+        return at == numbers.end() ? "" : texts[static_cast<std::size_t>(at - numbers.begin())];
+    }
+};
 
 class Odbc {
 public:
@@ -103,6 +122,24 @@ public:
         return error.empty() ? value : error;
     }
 
+    Reply run(std::string sql)
+    {
+        Reply reply;
+        SQLHSTMT stmt = SQL_NULL_HSTMT;
+        SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt);
+        // Messages may come with any call, also the one that finds no more results.
+        for (SQLRETURN rc = SQLExecDirect(stmt, bytes(sql), SQL_NTS);; rc = SQLMoreResults(stmt)) {
+            messages(stmt, reply);
+            if (rc == SQL_NO_DATA)
+                break;
+            SQLSMALLINT columns = 0;
+            if (rc != SQL_ERROR && SQL_SUCCEEDED(SQLNumResultCols(stmt, &columns)) && columns > 0)
+                results(stmt, columns, reply);
+        }
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        return reply;
+    }
+
 private:
     static SQLCHAR* bytes(std::string& s) { return reinterpret_cast<SQLCHAR*>(s.data()); }
     static SQLCHAR* bytes(const std::string& s) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(s.data())); }
@@ -120,6 +157,46 @@ private:
                 return numbers;
             if (std::string(reinterpret_cast<char*>(state), 2) != "01")
                 numbers.push_back(native);
+        }
+    }
+
+    static void messages(SQLHSTMT stmt, Reply& reply)
+    {
+        for (SQLSMALLINT i = 1;; ++i) {
+            SQLCHAR state[6] = {};
+            SQLINTEGER native = 0;
+            SQLCHAR text[1024] = {};
+            SQLSMALLINT length = 0;
+            if (!SQL_SUCCEEDED(SQLGetDiagRec(SQL_HANDLE_STMT, stmt, i, state, &native, text, sizeof text, &length)))
+                return;
+            reply.numbers.push_back(native);
+            reply.texts.emplace_back(reinterpret_cast<char*>(text));
+        }
+    }
+
+    static void results(SQLHSTMT stmt, SQLSMALLINT columns, Reply& reply)
+    {
+        reply.columns.clear();
+        reply.rows.clear();
+        for (SQLUSMALLINT c = 1; c <= columns; ++c) {
+            SQLCHAR name[256] = {};
+            SQLSMALLINT length = 0, type = 0, digits = 0, nullable = 0;
+            SQLULEN size = 0;
+            SQLDescribeCol(stmt, c, name, sizeof name, &length, &type, &size, &digits, &nullable);
+            reply.columns.emplace_back(reinterpret_cast<char*>(name));
+        }
+        for (SQLRETURN rc = SQLFetch(stmt);; rc = SQLFetch(stmt)) {
+            messages(stmt, reply);  // what came with, or after, the row
+            if (!SQL_SUCCEEDED(rc))
+                return;
+            std::vector<std::string> row;
+            for (SQLUSMALLINT c = 1; c <= columns; ++c) {
+                char cell[512] = {};
+                SQLLEN indicator = 0;
+                SQLGetData(stmt, c, SQL_C_CHAR, cell, sizeof cell, &indicator);
+                row.emplace_back(indicator == SQL_NULL_DATA ? "NULL" : cell);
+            }
+            reply.rows.push_back(std::move(row));
         }
     }
 

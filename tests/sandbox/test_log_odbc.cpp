@@ -5,8 +5,6 @@
 #include "OdbcProbe.h"
 #include "tests/support/TestSandbox.h"
 
-#include <sql.h>
-#include <sqlext.h>
 
 #include <gtest/gtest.h>
 
@@ -19,113 +17,8 @@ using sandbox::Generation;
 
 namespace {
 
-
-// What a batch gave back: the last result set (values as text, NULL as
-// "NULL"), and the number of every message, information or error, in order.
-struct Reply {
-    std::vector<std::string> columns;
-    std::vector<std::vector<std::string>> rows;
-    std::vector<long> numbers;
-    std::vector<std::string> texts;
-
-    std::string value() const { return rows.empty() || rows[0].empty() ? "(none)" : rows[0][0]; }
-    bool has(long number) const { return std::find(numbers.begin(), numbers.end(), number) != numbers.end(); }
-    std::string text(long number) const
-    {
-        const auto at = std::find(numbers.begin(), numbers.end(), number);
-        return at == numbers.end() ? "" : texts[static_cast<std::size_t>(at - numbers.begin())];
-    }
-};
-
-class Client {
-public:
-    Client(std::uint16_t port, const char* tds)
-    {
-        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
-        SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-        SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
-        std::string text = "Driver=FreeTDS;Server=127.0.0.1;Port=" + std::to_string(port)
-                           + ";UID=sa;PWD=sandbox;ClientCharset=UTF-8;TDS_Version=" + tds;
-        connected_ = SQL_SUCCEEDED(SQLDriverConnect(dbc_, nullptr, bytes(text), SQL_NTS, nullptr, 0, nullptr,
-                                                    SQL_DRIVER_NOPROMPT));
-    }
-    ~Client()
-    {
-        if (connected_)
-            SQLDisconnect(dbc_);
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
-        SQLFreeHandle(SQL_HANDLE_ENV, env_);
-    }
-    Client(const Client&) = delete;
-    Client& operator=(const Client&) = delete;
-
-    bool connected() const { return connected_; }
-
-    Reply run(std::string sql)
-    {
-        Reply reply;
-        SQLHSTMT stmt = SQL_NULL_HSTMT;
-        SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt);
-        // Messages may come with any call, also the one that finds no more results.
-        for (SQLRETURN rc = SQLExecDirect(stmt, bytes(sql), SQL_NTS);; rc = SQLMoreResults(stmt)) {
-            messages(stmt, reply);
-            if (rc == SQL_NO_DATA)
-                break;
-            SQLSMALLINT columns = 0;
-            if (rc != SQL_ERROR && SQL_SUCCEEDED(SQLNumResultCols(stmt, &columns)) && columns > 0)
-                results(stmt, columns, reply);
-        }
-        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-        return reply;
-    }
-
-private:
-    static SQLCHAR* bytes(std::string& s) { return reinterpret_cast<SQLCHAR*>(s.data()); }
-
-    static void messages(SQLHSTMT stmt, Reply& reply)
-    {
-        for (SQLSMALLINT i = 1;; ++i) {
-            SQLCHAR state[6] = {};
-            SQLINTEGER native = 0;
-            SQLCHAR text[1024] = {};
-            SQLSMALLINT length = 0;
-            if (!SQL_SUCCEEDED(SQLGetDiagRec(SQL_HANDLE_STMT, stmt, i, state, &native, text, sizeof text, &length)))
-                return;
-            reply.numbers.push_back(native);
-            reply.texts.emplace_back(reinterpret_cast<char*>(text));
-        }
-    }
-
-    static void results(SQLHSTMT stmt, SQLSMALLINT columns, Reply& reply)
-    {
-        reply.columns.clear();
-        reply.rows.clear();
-        for (SQLUSMALLINT c = 1; c <= columns; ++c) {
-            SQLCHAR name[256] = {};
-            SQLSMALLINT length = 0, type = 0, digits = 0, nullable = 0;
-            SQLULEN size = 0;
-            SQLDescribeCol(stmt, c, name, sizeof name, &length, &type, &size, &digits, &nullable);
-            reply.columns.emplace_back(reinterpret_cast<char*>(name));
-        }
-        for (SQLRETURN rc = SQLFetch(stmt);; rc = SQLFetch(stmt)) {
-            messages(stmt, reply);  // what came with, or after, the row
-            if (!SQL_SUCCEEDED(rc))
-                return;
-            std::vector<std::string> row;
-            for (SQLUSMALLINT c = 1; c <= columns; ++c) {
-                char cell[512] = {};
-                SQLLEN indicator = 0;
-                SQLGetData(stmt, c, SQL_C_CHAR, cell, sizeof cell, &indicator);
-                row.emplace_back(indicator == SQL_NULL_DATA ? "NULL" : cell);
-            }
-            reply.rows.push_back(std::move(row));
-        }
-    }
-
-    SQLHENV env_ = SQL_NULL_HENV;
-    SQLHDBC dbc_ = SQL_NULL_HDBC;
-    bool connected_ = false;
-};
+using Client = testsupport::Odbc;
+using testsupport::Reply;
 
 sandbox::Catalog demo(Generation g)
 {

@@ -219,6 +219,71 @@ private slots:
         QCOMPARE(model(u"Merge"), RecoveryModel::Full);
     }
 
+    // What the server says reaches the user, and the model comes back: a log
+    // held by replication, a refused switch to SIMPLE, a file renamed behind
+    // the window's back, and a case-sensitive server.
+    void theServersReasonsReachTheUser_data()
+    {
+        QTest::addColumn<Generation>("generation");
+        QTest::addColumn<QString>("collation");
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QString>("shown");  // the message's first two paragraphs
+        QTest::newRow("replication holds the log (2005)")
+            << Generation::Sql2005 << "Chinese_PRC_CI_AS" << "Replicated"
+            << Succeeded + "\n\n日志文件现为 2048 MB，未能缩小到 10 MB：复制尚未读取日志。";
+        QTest::newRow("an availability group refuses SIMPLE")
+            << Generation::Sql2019 << "Chinese_PRC_CI_AS" << "Replica"
+            << Failed + "\n\nThe operation cannot be performed on database \"Replica\" because it is involved in a "
+                        "database mirroring session or an availability group. Some operations are not allowed on a "
+                        "database that is participating in a database mirroring session or in an availability group";
+        QTest::newRow("the file was renamed meanwhile")
+            << Generation::Sql2019 << "Chinese_PRC_CI_AS" << "Renamed"
+            << Failed + "\n\nCould not locate file 'Shop_Log' for database 'Shop' in sys.database_files. The file "
+                        "either does not exist, or was dropped";
+        QTest::newRow("a case-sensitive server")
+            << Generation::Sql2019 << "Chinese_PRC_BIN" << "Shop" << Succeeded + "\n\n日志文件现为 10 MB。";
+    }
+
+    void theServersReasonsReachTheUser()
+    {
+        QFETCH(Generation, generation);
+        QFETCH(QString, collation);
+        QFETCH(QString, database);
+        QFETCH(QString, shown);
+        sandbox::Catalog catalog = guitest::browseCatalog();
+        catalog.generation = generation;
+        catalog.collation = collation.toStdU16String();
+        const auto copyOfShop = [&catalog](std::int16_t id, std::u16string name) {
+            sandbox::Database d = *catalog.find(u"Shop");
+            d.dbId = id;
+            d.name = name;
+            d.files[1].name = name + u"_Log";
+            return d;
+        };
+        sandbox::Database replicated = copyOfShop(21, u"Replicated");
+        replicated.hold = sandbox::LogHold::Replication;
+        sandbox::Database replica = copyOfShop(22, u"Replica");
+        replica.availabilityGroup = true;
+        catalog.databases.push_back(replicated);
+        catalog.databases.push_back(replica);
+        session = std::make_unique<guitest::Session>(catalog);
+        session->typeLogin();
+        const bool renamed = database == "Renamed";
+        const std::u16string name = renamed ? u"Shop" : database.toStdU16String();
+        QVERIFY(session->chooseDatabase(QString::fromStdU16String(name)));
+        const RecoveryModel before = model(name);
+        if (renamed) {
+            sandbox::Catalog c = engine().catalog();
+            c.find(u"Shop")->files[1].name = u"Renamed_Log";
+            engine().setCatalog(c);
+        }
+        QTest::mouseClick(w().BtnOk, Qt::LeftButton);
+        const QStringList texts = session->boxes().texts();
+        QCOMPARE(texts.size(), 1);
+        QCOMPARE(texts.first().split("\n\n").mid(0, 2).join("\n\n"), shown);
+        QCOMPARE(model(name), before);
+    }
+
     // Driven by keys: the list opened with F4, the database found by typing
     // its name and chosen with Enter, the job started with Alt+O. tempdb and master are truncated
     // by a checkpoint, their model untouched; model and msdb get the job of
