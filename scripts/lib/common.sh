@@ -52,9 +52,14 @@ build() {
 # programs) into build/windows against the static Qt that
 # scripts/build-qt-windows builds once and keeps.
 build_windows() {
-    local qt
+    local qt dir=$root/build/windows
     qt=$("$root/scripts/build-qt-windows") || return 1
-    build "$root/build/windows" -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
+    # A build directory keeps the Qt it was first configured with (CMake does
+    # not take another toolchain file); for another Qt it starts afresh.
+    if [ -f "$dir/CMakeCache.txt" ] && ! grep -qF "Qt6_DIR:PATH=$qt/" "$dir/CMakeCache.txt"; then
+        rm -rf "$dir"
+    fi
+    build "$dir" -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
         -DQT_CHAINLOAD_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release -DSQLLOGCLEAN_WERROR=ON
 }
 
