@@ -96,14 +96,14 @@ ServerHandshake serverHandshake(const std::string& fromServer)
         if ((type != 0x04 && type != 0x12) || length < 8 || at + length > fromServer.size())
             break;
         const std::string payload = fromServer.substr(at + 8, length - 8);
-        // A TLS handshake or change-cipher-spec record, not a PRELOGIN or token reply.
+        // A TLS handshake or ChangeCipherSpec record, not a PRELOGIN or token reply.
         if (payload.size() > 5 && (payload[0] == 0x16 || payload[0] == 0x14) && payload[1] == 0x03) {
             h.packetTypes.push_back(type);
             records += payload;
         }
         at += length;
     }
-    // Handshake messages are clear up to the change of cipher spec.
+    // Handshake messages are clear up to ChangeCipherSpec.
     std::string messages;
     for (std::size_t at = 0; at + 5 <= records.size() && records[at] == 0x16; at += 5 + be(records, at + 3, 2))
         messages += records.substr(at + 5, be(records, at + 3, 2));
