@@ -46,7 +46,7 @@ Login logIn(const OdbcHandle& env, const std::u16string& odbcText, int timeout)
     const auto seconds = reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(timeout, 0)));
     check(SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, seconds, SQL_IS_UINTEGER), login.dbc);
     check(SQLSetConnectAttrW(dbc, SQL_ATTR_CONNECTION_TIMEOUT, seconds, SQL_IS_UINTEGER), login.dbc);
-    // Autocommit stays on: transactions are the server's implicit ones (see TADOConnection).
+    // Autocommit: BACKUP and ALTER DATABASE run only outside a transaction, and nothing here opens one.
     check(SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), SQL_IS_UINTEGER),
           login.dbc);
 
