@@ -224,8 +224,10 @@ void TLogJob::truncateAndShrink()
     }
     const std::optional<RecoveryModel> keep = modelToKeep(wanted_.value_or(RecoveryModel::Simple));
     if (keep) {
-        work(sql::setRecoveryModel(database_, RecoveryModel::Simple));
+        // A switch whose answer was lost (a cancel, a dropped link) may still
+        // have happened: the put-back runs whenever it may have.
         switched_ = true;
+        work(sql::setRecoveryModel(database_, RecoveryModel::Simple));
         brokeChain_ = true;
     }
     requireDatabase();

@@ -95,6 +95,10 @@ void Engine::runBatch(SessionState& session, const std::u16string& batch, Result
             std::lock_guard lock(mutex_);
             Executor(catalog_, session, out, serverName_, sessions_).run(s);
         }
+        if (fault && fault->action == Fault::Action::DropAfter) {
+            sink.dropConnection();  // done on the server, never heard of by the client
+            return;
+        }
         out.replay(sink);
     }
 }

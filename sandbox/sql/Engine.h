@@ -26,6 +26,7 @@ struct Fault {
                // is rolled back (as for a deadlock victim, 1205)
         Delay, // wait `delay` before running it (a client time-out cancels)
         Drop,  // drop the connection instead of running it
+        DropAfter, // run it, then drop the connection before its answer goes out
         Flood, // answer with more than a client should take: one column "v"
                // (ntext past 4000 characters, else nvarchar) of floodRows rows,
                // each value floodChars characters long

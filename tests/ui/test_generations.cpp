@@ -199,6 +199,26 @@ private slots:
         QCOMPARE(model(u"Shop"), RecoveryModel::Simple);
     }
 
+    // The server switched to SIMPLE but its answer was lost with the link:
+    // the model is put back all the same.
+    void aSwitchWhoseAnswerWasLostIsPutBack()
+    {
+        sandbox::Catalog catalog = guitest::browseCatalog();
+        catalog.generation = Generation::Sql2019;
+        session = std::make_unique<guitest::Session>(catalog);
+        session->typeLogin();
+        QVERIFY(session->chooseDatabase("Shop"));
+        sandbox::Fault lost;
+        lost.action = sandbox::Fault::Action::DropAfter;
+        lost.pattern = "RECOVERY SIMPLE";
+        engine().addFault(lost);
+        QTest::mouseClick(w().BtnOk, Qt::LeftButton);
+        QCOMPARE(model(u"Shop"), RecoveryModel::Full);
+        const QStringList texts = session->boxes().texts();
+        QCOMPARE(texts.size(), 1);
+        QVERIFY2(texts.first().startsWith(Failed) && !texts.first().contains("恢复模式"), qPrintable(texts.first()));
+    }
+
     // The demo's Merge (reserved from 2008) and its log Pivot (from 2005)
     // go out bracketed, and the job works end to end.
     void namesReservedSince2000WorkEndToEnd()
