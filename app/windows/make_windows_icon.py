@@ -5,20 +5,15 @@ classic 4-bit icon (colour bitmap plus transparency mask).
 
     python3 app/windows/make_windows_icon.py app/windows/sqllogclean.ico
 """
-import importlib.util
 import pathlib
 import struct
 import sys
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
-
-
-def load_pixel_icon():
-    path = ROOT / "ui" / "resources" / "make_icon.py"
-    located = importlib.util.spec_from_file_location("make_icon", path)
-    module = importlib.util.module_from_spec(located)
-    located.loader.exec_module(module)
-    return module
+# The one drawing of the icon; no bytecode cache left beside it in the tree.
+sys.dont_write_bytecode = True
+sys.path.insert(0, str(ROOT / "ui" / "resources"))
+import make_icon  # noqa: E402
 
 
 def ico(px, palette, size):
@@ -39,7 +34,7 @@ def ico(px, palette, size):
 
 
 if __name__ == "__main__":
-    icon = load_pixel_icon()
+    icon = make_icon
     out = sys.argv[1] if len(sys.argv) > 1 else "sqllogclean.ico"
     with open(out, "wb") as f:
         f.write(ico(icon.draw(), icon.PALETTE, icon.SIZE))

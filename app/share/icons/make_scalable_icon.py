@@ -5,19 +5,14 @@ so menus and software centres show it at any size without blurring it.
 
     python3 app/share/icons/make_scalable_icon.py app/share/icons/sqllogclean.svg
 """
-import importlib.util
 import pathlib
 import sys
 
 ROOT = pathlib.Path(__file__).resolve().parents[3]
-
-
-def load_pixel_icon():
-    path = ROOT / "ui" / "resources" / "make_icon.py"
-    located = importlib.util.spec_from_file_location("make_icon", path)
-    module = importlib.util.module_from_spec(located)
-    located.loader.exec_module(module)
-    return module
+# The one drawing of the icon; no bytecode cache left beside it in the tree.
+sys.dont_write_bytecode = True
+sys.path.insert(0, str(ROOT / "ui" / "resources"))
+import make_icon  # noqa: E402
 
 
 def svg(px, palette, size):
@@ -40,7 +35,7 @@ def svg(px, palette, size):
 
 
 if __name__ == "__main__":
-    icon = load_pixel_icon()
+    icon = make_icon
     out = sys.argv[1] if len(sys.argv) > 1 else "sqllogclean.svg"
     with open(out, "w", encoding="ascii") as f:
         f.write(svg(icon.draw(), icon.PALETTE, icon.SIZE))
