@@ -99,6 +99,16 @@ class GenerationsTest : public QObject {
     sandbox::Engine& engine() { return session->sandbox().engine(); }
     RecoveryModel model(const std::u16string& db) { return engine().catalog().find(db)->recovery(); }
 
+    // The window logged in to this generation, Shop and its log chosen.
+    [[nodiscard]] bool loggedInWithShopChosen(Generation generation)
+    {
+        sandbox::Catalog catalog = guitest::browseCatalog();
+        catalog.generation = generation;
+        session = std::make_unique<guitest::Session>(catalog);
+        session->typeLogin();
+        return session->chooseDatabase("Shop");
+    }
+
 private slots:
     void initTestCase() { guitest::setApplicationTitle(); }
     void cleanup() { session.reset(); }
@@ -182,11 +192,7 @@ private slots:
     // model the database is in and what puts it back.
     void aModelThatCannotBePutBackIsSaidPlainly()
     {
-        sandbox::Catalog catalog = guitest::browseCatalog();
-        catalog.generation = Generation::Sql2019;
-        session = std::make_unique<guitest::Session>(catalog);
-        session->typeLogin();
-        QVERIFY(session->chooseDatabase("Shop"));
+        QVERIFY(loggedInWithShopChosen(Generation::Sql2019));
         sandbox::Fault refuse;
         refuse.pattern = "RECOVERY FULL";
         refuse.error = sandbox::Message{5069, 1, 16, u"ALTER DATABASE statement failed.", {}, 1};
@@ -203,11 +209,7 @@ private slots:
     // the model is put back all the same.
     void aSwitchWhoseAnswerWasLostIsPutBack()
     {
-        sandbox::Catalog catalog = guitest::browseCatalog();
-        catalog.generation = Generation::Sql2019;
-        session = std::make_unique<guitest::Session>(catalog);
-        session->typeLogin();
-        QVERIFY(session->chooseDatabase("Shop"));
+        QVERIFY(loggedInWithShopChosen(Generation::Sql2019));
         sandbox::Fault lost;
         lost.action = sandbox::Fault::Action::DropAfter;
         lost.pattern = "RECOVERY SIMPLE";
