@@ -239,8 +239,9 @@ bool isPort(std::u16string_view text)
 // certificate, a self-made one if none was installed), a 2000 server without
 // one still gets its login as before, and the certificate is not verified,
 // for the tool has nowhere to name a CA. The time-outs are connection
-// attributes that every one of these drivers takes.
-std::u16string_view securityKeywords(DriverKind kind)
+// attributes that every one of these drivers takes. And no driver names a
+// language: the session gets its login's, as the server was installed.
+std::u16string_view driverKeywords(DriverKind kind)
 {
     switch (kind) {
     case DriverKind::FreeTds:
@@ -248,8 +249,11 @@ std::u16string_view securityKeywords(DriverKind kind)
         // later; fixing it spares the 7.4 attempt of "auto". UTF-8 as the
         // driver's client character set lets any Unicode through the wide API.
         // "request", not "require", so that a 2000 server without a
-        // certificate is still reached.
-        return u"TDS_Version=7.1;ClientCharset=UTF-8;Encryption=request;";
+        // certificate is still reached. An empty Language names none, as
+        // Microsoft's drivers name none: the session speaks the login's
+        // language (a Chinese server's sa: 简体中文), where FreeTDS would
+        // otherwise ask for us_english.
+        return u"TDS_Version=7.1;ClientCharset=UTF-8;Encryption=request;Language=;";
     case DriverKind::MsOdbc:
     case DriverKind::NativeClient:
         // Microsoft encrypts the login whatever Encrypt says; "no" ("optional"
@@ -324,7 +328,7 @@ std::u16string toOdbcConnectionString(const std::u16string& oledbText, const Odb
     out += u"Database=" + connstr::odbcValue(database, style) + u";";
     out += u"UID=" + connstr::odbcValue(uid, style) + u";";
     out += u"PWD=" + connstr::odbcValue(pwd, style) + u";";
-    out += securityKeywords(driver.kind);
+    out += driverKeywords(driver.kind);
     return out;
 }
 

@@ -123,20 +123,20 @@ TEST(OdbcString, MapsTheOleDbText)
     const OdbcDriver freetds{u"FreeTDS", BraceStyle::Doubled};
     EXPECT_EQ(u8(db::toOdbcConnectionString(db::connectionText(u"srv", u"master", u"sa", u"pw"), freetds)),
               "Driver=FreeTDS;Server=srv;Port=1433;Database=master;UID=sa;PWD=pw;"
-              "TDS_Version=7.1;ClientCharset=UTF-8;Encryption=request;");
+              "TDS_Version=7.1;ClientCharset=UTF-8;Encryption=request;Language=;");
     // host,port names the port; host\instance is left to the driver's look-up.
     EXPECT_EQ(u8(db::toOdbcConnectionString(u"provider=SQLOLEDB;Server=10.1.2.3,1533;DataBase=m;Uid=sa;Pwd=", freetds)),
-              "Driver=FreeTDS;Server=10.1.2.3;Port=1533;Database=m;UID=sa;PWD=;TDS_Version=7.1;ClientCharset=UTF-8;Encryption=request;");
+              "Driver=FreeTDS;Server=10.1.2.3;Port=1533;Database=m;UID=sa;PWD=;TDS_Version=7.1;ClientCharset=UTF-8;Encryption=request;Language=;");
     EXPECT_EQ(u8(db::toOdbcConnectionString(u"provider=sqloledb;Server=box\\INST;DataBase=m;Uid=sa;Pwd=", freetds)),
-              "Driver=FreeTDS;Server=box\\INST;Database=m;UID=sa;PWD=;TDS_Version=7.1;ClientCharset=UTF-8;Encryption=request;");
+              "Driver=FreeTDS;Server=box\\INST;Database=m;UID=sa;PWD=;TDS_Version=7.1;ClientCharset=UTF-8;Encryption=request;Language=;");
     EXPECT_EQ(u8(db::toOdbcConnectionString(u"provider=sqloledb;Server=box\\INST,2000;DataBase=m;Uid=sa;Pwd=", freetds)),
-              "Driver=FreeTDS;Server=box;Port=2000;Database=m;UID=sa;PWD=;TDS_Version=7.1;ClientCharset=UTF-8;Encryption=request;");
+              "Driver=FreeTDS;Server=box;Port=2000;Database=m;UID=sa;PWD=;TDS_Version=7.1;ClientCharset=UTF-8;Encryption=request;Language=;");
     EXPECT_EQ(u8(db::toOdbcConnectionString(u"provider=sqloledb;Data Source=(local);Initial Catalog=m;User ID=sa;Password=ab", freetds)),
-              "Driver=FreeTDS;Server=127.0.0.1;Port=1433;Database=m;UID=sa;PWD=ab;TDS_Version=7.1;ClientCharset=UTF-8;Encryption=request;");
+              "Driver=FreeTDS;Server=127.0.0.1;Port=1433;Database=m;UID=sa;PWD=ab;TDS_Version=7.1;ClientCharset=UTF-8;Encryption=request;Language=;");
     const OdbcDriver path{u"/usr/lib/x 1/libtdsodbc.so", BraceStyle::FreeTds13};
     EXPECT_EQ(u8(db::toOdbcConnectionString(db::connectionText(u"s", u"d", u"u", u"a;b\"c}"), path)),
               "Driver=/usr/lib/x 1/libtdsodbc.so;Server=s;Port=1433;Database=d;UID=u;PWD={a;b\"c}};"
-              "TDS_Version=7.1;ClientCharset=UTF-8;Encryption=request;");
+              "TDS_Version=7.1;ClientCharset=UTF-8;Encryption=request;Language=;");
 }
 
 // Windows' own drivers get Microsoft's keywords for the same promise: the
@@ -162,7 +162,7 @@ TEST(OdbcString, SpeaksEachDriversKeywords)
          "Driver=SQL Server;Server=127.0.0.1,1433;Database=master;UID=sa;PWD={p}};w};"},
         {{u"FreeTDS", BraceStyle::Doubled, DriverKind::FreeTds}, u"box\\INST,2000",
          "Driver=FreeTDS;Server=box;Port=2000;Database=master;UID=sa;PWD={p}};w};"
-         "TDS_Version=7.1;ClientCharset=UTF-8;Encryption=request;"},
+         "TDS_Version=7.1;ClientCharset=UTF-8;Encryption=request;Language=;"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(u8(c.driver.driver));
