@@ -25,9 +25,12 @@ bool isMissingDriver(const std::vector<Diagnostic>& records)
     return false;
 }
 
+// Always with a driver manager's state (IM...), by which the failure is
+// known: IM003, the driver could not be loaded, when nothing gave one.
 [[noreturn]] void throwMissingComponents(const std::string& sqlState = {})
 {
-    throw EDatabaseError(std::u16string(MissingComponentsMessage), sqlState);
+    throw EDatabaseError(std::u16string(MissingComponentsMessage),
+                         sqlState.rfind("IM", 0) == 0 ? sqlState : std::string("IM003"));
 }
 
 // One login with this ODBC text: the connected handle, or the failure and
