@@ -1,11 +1,14 @@
 // The tool's job on each SQL Server generation, through the real window and
 // driver, whatever happens to the shrink: what goes on the wire (never a
 // transaction), the recovery model the database ends in (always the one the
-// user chose), and what the user is told.
+// user chose), and what the user is told. Each against a server installed in
+// English and one installed in Chinese: the same, the server's own sentences
+// aside.
 #include "BrowseCatalog.h"
 #include "GuiSupport.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QCheckBox>
 #include <QPushButton>
 #include <QTest>
@@ -14,6 +17,7 @@
 #include <memory>
 
 using sandbox::Generation;
+using sandbox::Language;
 using sandbox::RecoveryModel;
 
 namespace {
@@ -23,6 +27,13 @@ enum class Box { AsTheDatabaseIs, ChangedByTheUser };
 
 const QString Succeeded = QStringLiteral("数据库清理成功!");
 const QString Failed = QStringLiteral("数据库清理失败!");
+const QString ActiveAtEnd = QStringLiteral(
+    "日志的活动部分位于文件末尾。请在下一个检查点之后再运行一次（完整或大容量日志恢复模式下，请在下一次日志备份之后）。");
+
+const struct {
+    const char* name;
+    Language language;
+} Languages[] = {{"English", Language::English}, {"Chinese", Language::SimplifiedChinese}};
 const QString Deadlock = QStringLiteral(
     "Transaction (Process ID 51) was deadlocked on lock resources with another process and has been chosen as the "
     "deadlock victim. Rerun the transaction");
@@ -86,6 +97,7 @@ bool changesSomething(const QString& text)
 } // namespace
 
 Q_DECLARE_METATYPE(Generation)
+Q_DECLARE_METATYPE(Language)
 Q_DECLARE_METATYPE(RecoveryModel)
 Q_DECLARE_METATYPE(Event)
 Q_DECLARE_METATYPE(Box)
@@ -109,6 +121,28 @@ class GenerationsTest : public QObject {
         return session->chooseDatabase("Shop");
     }
 
+    // F4 on the database list, as the keyboard opens it; false when it stays
+    // closed without a box to say why.
+    [[nodiscard]] bool openByKey()
+    {
+        w().CmbDb->setFocus();
+        QTest::keyClick(w().CmbDb, Qt::Key_F4);
+        return guitest::listIsOpen(w().CmbDb) || !session->boxes().boxes().isEmpty();
+    }
+
+    // The open list's own search finds the name, Enter chooses it. A pause
+    // longer than the search's interval first, as between a user's choices:
+    // the keys then start a new search.
+    [[nodiscard]] bool chooseByKeys(const QString& database)
+    {
+        GUITEST_CHECK(openByKey() && guitest::listIsOpen(w().CmbDb), "the database list did not open");
+        QTest::qWait(QApplication::keyboardInputInterval() + 1);
+        QTest::keyClicks(w().CmbDb->view(), database);
+        QTest::keyClick(w().CmbDb->view(), Qt::Key_Return);
+        GUITEST_CHECK(w().CmbDb->currentText() == database, qPrintable(w().CmbDb->currentText()));
+        return true;
+    }
+
 private slots:
     void initTestCase() { guitest::setApplicationTitle(); }
     void cleanup() { session.reset(); }
@@ -116,6 +150,7 @@ private slots:
     void theModelAlwaysComesBack_data()
     {
         QTest::addColumn<Generation>("generation");
+        QTest::addColumn<Language>("language");
         QTest::addColumn<Box>("box");
         QTest::addColumn<RecoveryModel>("before");
         QTest::addColumn<Event>("event");
@@ -130,22 +165,25 @@ private slots:
         } events[] = {{"nothing", Event::Nothing}, {"statement error", Event::StatementError},
                       {"batch abort", Event::BatchAbort}, {"cancel", Event::Cancel}, {"dropped link", Event::Drop}};
         for (const auto& g : generations)
-            for (const Box box : {Box::AsTheDatabaseIs, Box::ChangedByTheUser})
-                for (const RecoveryModel before : {RecoveryModel::Full, RecoveryModel::BulkLogged, RecoveryModel::Simple})
-                    for (const auto& e : events)
-                        QTest::addRow("%s, %s, %s, %s", g.name, box == Box::AsTheDatabaseIs ? "box as is" : "box changed",
-                                      modelName(before), e.name)
-                            << g.g << box << before << e.e;
+            for (const auto& l : Languages)
+                for (const Box box : {Box::AsTheDatabaseIs, Box::ChangedByTheUser})
+                    for (const RecoveryModel before : {RecoveryModel::Full, RecoveryModel::BulkLogged, RecoveryModel::Simple})
+                        for (const auto& e : events)
+                            QTest::addRow("%s, %s, %s, %s, %s", g.name, l.name,
+                                          box == Box::AsTheDatabaseIs ? "box as is" : "box changed", modelName(before), e.name)
+                                << g.g << l.language << box << before << e.e;
     }
 
     void theModelAlwaysComesBack()
     {
         QFETCH(Generation, generation);
+        QFETCH(Language, language);
         QFETCH(Box, box);
         QFETCH(RecoveryModel, before);
         QFETCH(Event, event);
         sandbox::Catalog catalog = guitest::browseCatalog();
         catalog.generation = generation;
+        catalog.language = language;
         catalog.find(u"Shop")->setRecovery(before);
         session = std::make_unique<guitest::Session>(catalog);
         session->typeLogin();
@@ -247,33 +285,45 @@ private slots:
     void theServersReasonsReachTheUser_data()
     {
         QTest::addColumn<Generation>("generation");
+        QTest::addColumn<Language>("language");
         QTest::addColumn<QString>("collation");
         QTest::addColumn<QString>("database");
         QTest::addColumn<QString>("shown");  // the message's first two paragraphs
-        QTest::newRow("replication holds the log (2005)")
-            << Generation::Sql2005 << "Chinese_PRC_CI_AS" << "Replicated"
-            << Succeeded + "\n\n日志文件现为 2048 MB，未能缩小到 10 MB：复制尚未读取日志。";
-        QTest::newRow("an availability group refuses SIMPLE")
-            << Generation::Sql2019 << "Chinese_PRC_CI_AS" << "Replica"
-            << Failed + "\n\nThe operation cannot be performed on database \"Replica\" because it is involved in a "
-                        "database mirroring session or an availability group. Some operations are not allowed on a "
-                        "database that is participating in a database mirroring session or in an availability group";
-        QTest::newRow("the file was renamed meanwhile")
-            << Generation::Sql2019 << "Chinese_PRC_CI_AS" << "Renamed"
-            << Failed + "\n\nCould not locate file 'Shop_Log' for database 'Shop' in sys.database_files. The file "
-                        "either does not exist, or was dropped";
-        QTest::newRow("a case-sensitive server")
-            << Generation::Sql2019 << "Chinese_PRC_BIN" << "Shop" << Succeeded + "\n\n日志文件现为 10 MB。";
+        for (const auto& l : Languages) {
+            const bool chinese = l.language == Language::SimplifiedChinese;
+            QTest::addRow("replication holds the log (2005), %s", l.name)
+                << Generation::Sql2005 << l.language << "Chinese_PRC_CI_AS" << "Replicated"
+                << Succeeded + "\n\n日志文件现为 2048 MB，未能缩小到 10 MB：复制尚未读取日志。";
+            QTest::addRow("an availability group refuses SIMPLE, %s", l.name)
+                << Generation::Sql2019 << l.language << "Chinese_PRC_CI_AS" << "Replica"
+                << Failed + "\n\n"
+                       + (chinese ? QStringLiteral("无法对数据库 \"Replica\" 执行该操作，因为它正参与数据库镜像会话或可用性组。"
+                                                   "对于参与数据库镜像会话或可用性组的数据库，不允许执行某些操作。")
+                                  : QStringLiteral("The operation cannot be performed on database \"Replica\" because it is "
+                                                   "involved in a database mirroring session or an availability group. Some "
+                                                   "operations are not allowed on a database that is participating in a "
+                                                   "database mirroring session or in an availability group"));
+            QTest::addRow("the file was renamed meanwhile, %s", l.name)
+                << Generation::Sql2019 << l.language << "Chinese_PRC_CI_AS" << "Renamed"
+                << Failed + "\n\n"
+                       + (chinese ? QStringLiteral("在 sys.database_files 中找不到数据库 'Shop' 的文件 'Shop_Log'。该文件不存在或者已被删除。")
+                                  : QStringLiteral("Could not locate file 'Shop_Log' for database 'Shop' in sys.database_files. "
+                                                   "The file either does not exist, or was dropped"));
+            QTest::addRow("a case-sensitive server, %s", l.name)
+                << Generation::Sql2019 << l.language << "Chinese_PRC_BIN" << "Shop" << Succeeded + "\n\n日志文件现为 10 MB。";
+        }
     }
 
     void theServersReasonsReachTheUser()
     {
         QFETCH(Generation, generation);
+        QFETCH(Language, language);
         QFETCH(QString, collation);
         QFETCH(QString, database);
         QFETCH(QString, shown);
         sandbox::Catalog catalog = guitest::browseCatalog();
         catalog.generation = generation;
+        catalog.language = language;
         catalog.collation = collation.toStdU16String();
         const auto copyOfShop = [&catalog](std::int16_t id, std::u16string name) {
             sandbox::Database d = *catalog.find(u"Shop");
@@ -313,6 +363,7 @@ private slots:
     void systemDatabases_data()
     {
         QTest::addColumn<Generation>("generation");
+        QTest::addColumn<Language>("language");
         QTest::addColumn<QString>("database");
         QTest::addColumn<QStringList>("job");  // what changes something, in order
         const struct {
@@ -320,30 +371,34 @@ private slots:
             Generation g;
         } generations[] = {{"2000", Generation::Sql2000}, {"2005", Generation::Sql2005}, {"2019", Generation::Sql2019}};
         for (const auto& g : generations) {
-            const bool classic = g.g <= Generation::Sql2005;
-            QTest::addRow("%s, tempdb", g.name) << g.g << "tempdb" << QStringList{"CHECKPOINT DBCC SHRINKFILE (templog, 10)"};
-            QTest::addRow("%s, master", g.name) << g.g << "master" << QStringList{"CHECKPOINT DBCC SHRINKFILE (mastlog, 10)"};
-            QTest::addRow("%s, msdb", g.name)
-                << g.g << "msdb"
-                << (classic ? QStringList{"exec sp_dboption 'msdb', 'trunc. log on chkpt.', 'True'",
-                                          "BACKUP LOG msdb WITH TRUNCATE_ONLY DBCC SHRINKFILE (MSDBLog, 10)"}
-                            : QStringList{"CHECKPOINT DBCC SHRINKFILE (MSDBLog, 10)"});
-            QTest::addRow("%s, model", g.name)
-                << g.g << "model"
-                << (classic ? QStringList{"exec sp_dboption 'model', 'trunc. log on chkpt.', 'False'",
-                                          "BACKUP LOG model WITH TRUNCATE_ONLY DBCC SHRINKFILE (modellog, 10)"}
-                            : QStringList{"ALTER DATABASE model SET RECOVERY SIMPLE", "CHECKPOINT DBCC SHRINKFILE (modellog, 10)",
-                                          "ALTER DATABASE model SET RECOVERY FULL"});
+            for (const auto& l : Languages) {
+                const bool classic = g.g <= Generation::Sql2005;
+                const auto row = [&](const char* database, const QStringList& job) {
+                    QTest::addRow("%s, %s, %s", g.name, l.name, database) << g.g << l.language << QString(database) << job;
+                };
+                row("tempdb", {"CHECKPOINT DBCC SHRINKFILE (templog, 10)"});
+                row("master", {"CHECKPOINT DBCC SHRINKFILE (mastlog, 10)"});
+                row("msdb", classic ? QStringList{"exec sp_dboption 'msdb', 'trunc. log on chkpt.', 'True'",
+                                                  "BACKUP LOG msdb WITH TRUNCATE_ONLY DBCC SHRINKFILE (MSDBLog, 10)"}
+                                    : QStringList{"CHECKPOINT DBCC SHRINKFILE (MSDBLog, 10)"});
+                row("model", classic ? QStringList{"exec sp_dboption 'model', 'trunc. log on chkpt.', 'False'",
+                                                   "BACKUP LOG model WITH TRUNCATE_ONLY DBCC SHRINKFILE (modellog, 10)"}
+                                     : QStringList{"ALTER DATABASE model SET RECOVERY SIMPLE",
+                                                   "CHECKPOINT DBCC SHRINKFILE (modellog, 10)",
+                                                   "ALTER DATABASE model SET RECOVERY FULL"});
+            }
         }
     }
 
     void systemDatabases()
     {
         QFETCH(Generation, generation);
+        QFETCH(Language, language);
         QFETCH(QString, database);
         QFETCH(QStringList, job);
         sandbox::Catalog catalog = sandbox::Catalog::defaults();
         catalog.generation = generation;
+        catalog.language = language;
         session = std::make_unique<guitest::Session>(catalog);
         session->typeLogin();
         w().CmbDb->setFocus();
@@ -366,6 +421,53 @@ private slots:
         QCOMPARE(session->boxes().boxes().size(), 1);
         QCOMPARE(session->boxes().boxes().first().caption, QString("提示"));
         QVERIFY2(session->boxes().texts().first().startsWith(Succeeded), qPrintable(session->boxes().texts().first()));
+    }
+
+    // A server installed in Chinese, driven by keys as its DBA would: the
+    // server's reasons come in Chinese, the tool's words are those an English
+    // server gets (test_report has the same LogAtEnd text for one).
+    void aChineseServerDrivenByKeys_data()
+    {
+        QTest::addColumn<Generation>("generation");
+        QTest::newRow("2000") << Generation::Sql2000;
+        QTest::newRow("2005") << Generation::Sql2005;
+        QTest::newRow("2019") << Generation::Sql2019;
+    }
+
+    void aChineseServerDrivenByKeys()
+    {
+        QFETCH(Generation, generation);
+        sandbox::Catalog catalog = sandbox::Catalog::fromJsonFile(SQLLOGCLEAN_DEMO_CATALOG);
+        catalog.generation = generation;
+        catalog.language = Language::SimplifiedChinese;
+        session = std::make_unique<guitest::Session>(catalog);
+        QTest::keyClicks(w().CmbServer, session->serverName());
+        QTest::keyClicks(w().EdtPwd, "wrong");
+        QVERIFY(openByKey());
+        QCOMPARE(session->boxes().texts(),
+                 QStringList({"数据库连接失败!\n\n用户 'sa' 登录失败。\n\n请检查 sa 的密码。"}));
+
+        session->boxes().clear();
+        QTest::keyClick(w().EdtPwd, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(w().EdtPwd, "sandbox");
+        QVERIFY(chooseByKeys("GameDB"));
+        QVERIFY(guitest::pressWithAlt(&w(), w().BtnOk, Qt::Key_O));
+        QCOMPARE(session->boxes().texts().size(), 1);
+        QVERIFY2(session->boxes().texts().first().startsWith(Succeeded + "\n\n"),
+                 qPrintable(session->boxes().texts().first()));
+
+        session->boxes().clear();
+        QVERIFY(chooseByKeys("LogAtEnd"));
+        QVERIFY(w().CmbLog->currentText().startsWith("LogAtEnd_Log"));
+        QVERIFY(guitest::pressWithAlt(&w(), w().BtnOk, Qt::Key_O));
+        QCOMPARE(session->boxes().texts(),
+                 QStringList({Succeeded + "\n\n日志文件现为 128 MB，未能缩小到 10 MB：" + ActiveAtEnd}));
+
+        session->boxes().clear();
+        QVERIFY(chooseByKeys("Restoring"));
+        QCOMPARE(session->boxes().boxes().size(), 1);
+        QCOMPARE(session->boxes().boxes().first().caption, QString("SQL SERVER日志清理工具"));
+        QCOMPARE(session->boxes().texts().first(), QString("无法打开数据库 'Restoring'。该数据库正处于还原过程中。."));
     }
 };
 
