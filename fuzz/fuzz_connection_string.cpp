@@ -127,6 +127,11 @@ void fromValues(const std::u16string& input)
         FUZZ_CHECK(read->at(u"UID") == uid);
         FUZZ_CHECK(read->at(u"PWD") == pwd);
         FUZZ_CHECK(read->at(u"Driver") == driver.driver);
+        // No value can name a language: the session keeps its login's.
+        if (driver.kind == db::DriverKind::FreeTds)
+            FUZZ_CHECK(read->count(u"Language") == 1 && read->at(u"Language").empty());
+        else
+            FUZZ_CHECK(read->count(u"Language") == 0);
     }
 }
 

@@ -83,10 +83,13 @@ public:
     void message(const Message& msg) override
     {
         FUZZ_CHECK(!dropped_);
-        // The token's 16-bit length field must hold what was written.
-        const std::size_t at = tokens_.size();
-        tds::writeMessage(tokens_, localized(msg, generation_), u"SANDBOX", layout_);
-        FUZZ_CHECK(lengthAt(at + 1) == tokens_.size() - at - 3);
+        // The token's 16-bit length field must hold what was written, in
+        // either language's wording.
+        for (const Language language : {Language::English, Language::SimplifiedChinese}) {
+            const std::size_t at = tokens_.size();
+            tds::writeMessage(tokens_, localized(msg, generation_, language), u"SANDBOX", layout_);
+            FUZZ_CHECK(lengthAt(at + 1) == tokens_.size() - at - 3);
+        }
     }
     void databaseChanged(const std::u16string& newName, const std::u16string& oldName) override
     {
