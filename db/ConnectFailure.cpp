@@ -51,7 +51,9 @@ bool isEncryption(const ServerMessage& m)
 // No server at that address and port, or none in time.
 bool isUnreachable(const ServerMessage& m)
 {
-    if (m.sqlState == "HYT00" || m.sqlState == "HYT01" || isOneOf(m.number, {ServerUnavailable, FreeTdsTimeout, UnknownHost}))
+    if (m.sqlState == "HYT00" || m.sqlState == "HYT01")
+        return true;
+    if (isOneOf(m.number, {ServerUnavailable, FreeTdsTimeout, UnknownHost}))
         return true;
     // Winsock: 10060 timed out, 10061 refused, 10065 no route to the host,
     // 10051 network unreachable, 11001 and 11004 no such host; Windows: 53
