@@ -344,7 +344,7 @@ void TLogJob::readShortfall(int fileId)
         try {
             const std::u16string wait = firstValue(sql::selectLogReuseWait(database_), u"log_reuse_wait_desc")
                                             .value_or(u"");
-            if (!wait.empty() && wait != u"NOTHING") {
+            if (!fixed::isRoutineReuseWait(wait)) {
                 outcome_.shortfall = Shortfall::Held;
                 outcome_.holdReason = wait;
                 return;

@@ -78,12 +78,12 @@ QString megabytes(std::int64_t pages)
 
 QString reuseWaitText(const QString& reuseWait)
 {
-    // Every value log_reuse_wait_desc has had, 2005 to 2022.
+    // Every value log_reuse_wait_desc has had, 2005 to 2022, but those that
+    // hold nothing (db/FixedValues.h).
     static const struct {
         const char16_t* wait;
         const char16_t* text;
     } Known[] = {
-        {u"CHECKPOINT", u"自上次日志截断以来还没有发生检查点"},
         {u"LOG_BACKUP", u"需要先备份日志"},
         {u"ACTIVE_BACKUP_OR_RESTORE", u"正在备份或还原数据"},
         {u"ACTIVE_TRANSACTION", u"有未结束的事务"},
@@ -93,7 +93,6 @@ QString reuseWaitText(const QString& reuseWait)
         {u"LOG_SCAN", u"正在扫描日志"},
         {u"AVAILABILITY_REPLICA", u"可用性组的辅助副本尚未应用日志"},
         {u"OLDEST_PAGE", u"间接检查点尚未写出最早的脏页"},
-        {u"OTHER_TRANSIENT", u"暂时的原因，稍后再试"},
         {u"XTP_CHECKPOINT", u"内存优化表需要检查点"},
         {u"SLOG_SCAN", u"正在扫描辅助日志（加速数据库恢复）"},
     };

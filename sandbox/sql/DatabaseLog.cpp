@@ -105,13 +105,22 @@ void Database::truncateLog()
 }
 
 // Without a log backup chain a FULL database truncates its log at
-// checkpoints as SIMPLE does (sandbox/README.md, "pseudo-simple").
+// checkpoints as SIMPLE does (sandbox/README.md, "pseudo-simple"). A
+// checkpoint that finds nothing to free says CHECKPOINT: the head of the log
+// has not moved beyond its VLF since the last truncation (Learn, "The
+// transaction log").
 void Database::checkpoint()
 {
-    if (recovery() == RecoveryModel::Simple || !logChain)
+    const bool truncates = recovery() == RecoveryModel::Simple || !logChain;
+    bool freed = false;
+    for (const DbFile& f : files)
+        freed = freed || (f.isLog() && pagesIn(f.vlfs, VlfState::Inactive) > 0);
+    if (truncates)
         truncateLog();
     ++logWrites;
     reuseWait = reuseWaitNow();
+    if (truncates && !freed && reuseWait == 0)
+        reuseWait = 1;
 }
 
 int Database::reuseWaitNow() const

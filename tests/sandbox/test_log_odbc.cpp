@@ -207,7 +207,10 @@ TEST(LogOdbc, LogReuseWaitIsWhatTheLastCheckpointFound)
         {"use Backed BACKUP LOG Backed TO DISK = 'x.trn'", "NOTHING|0", "NOTHING|0"},
         {"use NeverBacked", "CHECKPOINT|1", "CHECKPOINT|1"},  // no chain: truncated at checkpoints
         {"use NeverBacked CHECKPOINT", "NOTHING|0", "NOTHING|0"},
+        // A checkpoint that frees nothing: the head of the log is still in its VLF.
+        {"use NeverBacked CHECKPOINT CHECKPOINT", "CHECKPOINT|1", "CHECKPOINT|1"},
         {"use LogAtEnd", "NOTHING|0", "NOTHING|0"},
+        {"use LogAtEnd CHECKPOINT", "CHECKPOINT|1", "CHECKPOINT|1"},
         {"use Backed ALTER DATABASE Backed SET RECOVERY SIMPLE", "LOG_BACKUP|2", "LOG_BACKUP|2"},
         {"use Backed ALTER DATABASE Backed SET RECOVERY SIMPLE CHECKPOINT", "NOTHING|0", "NOTHING|0"},
     };

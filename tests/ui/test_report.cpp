@@ -69,6 +69,11 @@ private slots:
             row("a SIMPLE database", "Archive", "Archive_Log", atBoundary);
             row("a log backup taken earlier", "Backed", "Backed_Log", atBoundary + "\n\n" + ChainBroken);
             row("never backed up", "NeverBacked", "NeverBacked_Log", atBoundary);
+            // Nothing holds these logs: a checkpoint that freed nothing, and a
+            // value that is never a hold, leave what the VLFs say.
+            row("a log of a server up for years", "LongLived", "LongLived_Log",
+                Succeeded + "\n\n日志文件现为 328 MB，未能缩小到 10 MB：" + ActiveAtEnd + "\n\n" + ChainBroken);
+            row("OTHER_TRANSIENT", "Transient", "Transient_Log", Succeeded + "\n\n日志文件现为 128 MB，未能缩小到 10 MB：" + ActiveAtEnd);
         }
     }
 
@@ -80,6 +85,14 @@ private slots:
         QFETCH(QString, shown);
         sandbox::Catalog catalog = sandbox::Catalog::fromJsonFile(SQLLOGCLEAN_DEMO_CATALOG);
         catalog.generation = generation;
+        sandbox::Database transient = *catalog.find(u"LogAtEnd");
+        transient.dbId = 60;
+        transient.name = u"Transient";
+        transient.files[1].name = u"Transient_Log";
+        // OTHER_TRANSIENT is 14 from 2012, 9 before.
+        transient.hold = generation >= Generation::Sql2012 ? sandbox::LogHold::OtherTransient
+                                                           : sandbox::LogHold::AvailabilityReplica;
+        catalog.databases.push_back(transient);
         session = std::make_unique<guitest::Session>(catalog);
         session->typeLogin();
         QVERIFY(session->chooseDatabase(database));
