@@ -21,21 +21,6 @@ constexpr std::int64_t TargetPages = sql::ShrinkTargetMb * PagesPerMb;
 constexpr long EndOfLogInUse = 9008;  // DBCC SHRINKFILE: the VLF at the end holds the active log
 constexpr std::int32_t LogFileStatus = 0x40;  // sysfiles.status
 
-std::int64_t integerOf(const Variant& value)
-{
-    if (value.IsNull() || value.IsEmpty())
-        return 0;
-    if (value.Type() == VarType::Integer)
-        return value.AsInteger();
-    if (value.Type() == VarType::Float)
-        return static_cast<std::int64_t>(value.AsFloat());
-    try {
-        return std::stoll(toUtf8(Trim(VarToStr(value))));
-    } catch (const std::exception&) {
-        return 0;
-    }
-}
-
 // The database's model, for putting it back; SIMPLE counts as none.
 std::optional<RecoveryModel> modelToKeep(RecoveryModel model)
 {
@@ -302,11 +287,15 @@ void TLogJob::readOutcome()
         query.Open();
         if (query.RecordCount() == 0)
             return;
-        const std::int64_t pages = integerOf(query.FieldValue(u"size"));
+        const auto pages = ExactInteger(query.FieldValue(u"size"));
+        const auto status = ExactInteger(query.FieldValue(u"status"));
+        const auto fileId = ExactInteger(query.FieldValue(u"fileid"));
+        if (!pages || !status || !fileId)
+            return;  // nothing to say rather than something untrue
         outcome_.sizePages = pages;
-        outcome_.isLog = (integerOf(query.FieldValue(u"status")) & LogFileStatus) != 0;
-        if (pages > TargetPages)
-            readShortfall(static_cast<int>(integerOf(query.FieldValue(u"fileid"))));
+        outcome_.isLog = (*status & LogFileStatus) != 0;
+        if (*pages > TargetPages)
+            readShortfall(static_cast<int>(*fileId));
     } catch (const EDatabaseError&) {
     }
 }
@@ -324,16 +313,22 @@ void TLogJob::readShortfall(int fileId)
         query.SetCommandText(sql::selectLogInfo());
         query.Open();
         std::vector<VirtualLogFile> vlfs;
+        bool whole = true;
         for (int i = 0; i < query.RecordCount(); ++i, query.Next()) {
-            VirtualLogFile v;
-            v.fileId = static_cast<int>(integerOf(query.FieldValue(u"FileId")));
-            v.startOffset = integerOf(query.FieldValue(u"StartOffset"));
-            v.size = integerOf(query.FieldValue(u"FileSize"));
-            v.active = integerOf(query.FieldValue(u"Status")) == 2;
-            v.madeAtCreation = integerOf(query.FieldValue(u"CreateLSN")) == 0;
-            vlfs.push_back(v);
+            const auto file = ExactInteger(query.FieldValue(u"FileId"));
+            const auto start = ExactInteger(query.FieldValue(u"StartOffset"));
+            const auto size = ExactInteger(query.FieldValue(u"FileSize"));
+            const auto status = ExactInteger(query.FieldValue(u"Status"));
+            // CreateLSN is numeric(25,0): wider than 64 bits on a long-lived
+            // log, and "made with the log" only when it is 0 exactly.
+            const auto created = ExactInteger(query.FieldValue(u"CreateLSN"));
+            whole = whole && file && start && size && status;
+            if (!whole)
+                break;
+            vlfs.push_back({static_cast<int>(*file), *start, *size, *status == 2, created == 0});
         }
-        layout = explainShortfall(vlfsOfFile(std::move(vlfs), fileId), TargetPages * 8192);
+        if (whole)
+            layout = explainShortfall(vlfsOfFile(std::move(vlfs), fileId), TargetPages * 8192);
     } catch (const EDatabaseError&) {
     }
     if (layout == LogShortfall::VlfBoundary) {
