@@ -16,7 +16,8 @@ namespace db {
 
 namespace {
 
-constexpr std::int64_t PagesPerMb = 128;  // 8 KB pages
+constexpr std::int64_t PageBytes = 8192;
+constexpr std::int64_t PagesPerMb = 128;
 constexpr std::int64_t TargetPages = sql::ShrinkTargetMb * PagesPerMb;
 constexpr long EndOfLogInUse = 9008;  // DBCC SHRINKFILE: the VLF at the end holds the active log
 constexpr std::int32_t LogFileStatus = 0x40;  // sysfiles.status
@@ -307,6 +308,7 @@ void TLogJob::readShortfall(int fileId)
         return;
     }
     LogShortfall layout = LogShortfall::None;
+    std::vector<VirtualLogFile> log;  // every file's
     try {
         TADODataSet query;
         query.SetConnection(&connection_);
@@ -319,16 +321,15 @@ void TLogJob::readShortfall(int fileId)
             const auto start = ExactInteger(query.FieldValue(u"StartOffset"));
             const auto size = ExactInteger(query.FieldValue(u"FileSize"));
             const auto status = ExactInteger(query.FieldValue(u"Status"));
-            // CreateLSN is numeric(25,0): wider than 64 bits on a long-lived
-            // log, and "made with the log" only when it is 0 exactly.
-            const auto created = ExactInteger(query.FieldValue(u"CreateLSN"));
             whole = whole && file && start && size && status;
             if (!whole)
                 break;
-            vlfs.push_back({static_cast<int>(*file), *start, *size, *status == 2, created == 0});
+            vlfs.push_back({static_cast<int>(*file), *start, *size, *status == 2});
         }
-        if (whole)
-            layout = explainShortfall(vlfsOfFile(std::move(vlfs), fileId), TargetPages * 8192);
+        if (whole) {
+            layout = explainShortfall(vlfsOfFile(vlfs, fileId), vlfs.size(), TargetPages * PageBytes);
+            log = std::move(vlfs);
+        }
     } catch (const EDatabaseError&) {
     }
     if (layout == LogShortfall::VlfBoundary) {
@@ -353,8 +354,10 @@ void TLogJob::readShortfall(int fileId)
         outcome_.shortfall = Shortfall::ActiveAtEnd;
         return;
     }
-    if (layout == LogShortfall::CreationVlfs) {
-        outcome_.shortfall = Shortfall::CreationVlfs;
+    if (layout == LogShortfall::TwoVlfFloor) {
+        outcome_.shortfall = Shortfall::TwoVlfFloor;
+        for (const VirtualLogFile& v : log)
+            outcome_.vlfPages.push_back(v.size / PageBytes);
         return;
     }
     for (const ServerMessage& m : shrinkMessages_) {

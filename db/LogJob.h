@@ -25,7 +25,7 @@ enum class Shortfall {
     VlfBoundary,    // a log shrinks in whole VLFs: the first boundary above the target
     Held,           // something keeps the log from being reused (holdReason)
     ActiveAtEnd,    // the active log sits in the VLF at the end of the file
-    CreationVlfs,   // a log cannot shrink below the VLFs made at its creation
+    TwoVlfFloor,    // a log keeps two VLFs, whatever their size (vlfPages)
     ShrinkMessage,  // the shrink's own message says why (2000)
 };
 
@@ -36,6 +36,7 @@ struct LogJobOutcome {
     Shortfall shortfall = Shortfall::None;
     std::u16string holdReason;     // log_reuse_wait_desc as the server spells it
     std::u16string shrinkMessage;  // the shrink's message, for ShrinkMessage
+    std::vector<std::int64_t> vlfPages;  // the VLFs left, for TwoVlfFloor
     // The database had a log backup chain, and the job broke it.
     bool chainBroken = false;
     // Set when the database is not in the recovery model the user chose:

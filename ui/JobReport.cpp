@@ -28,6 +28,15 @@ QString sentence(QString text)
     return text;
 }
 
+// The size of the (one or two) VLFs a log keeps: each the same, as the
+// first VLFs of a log are, or one by one.
+QString vlfSizes(const std::vector<std::int64_t>& pages)
+{
+    if (pages.size() == 2 && pages[0] != pages[1])
+        return text::VlfSizes.arg(megabytes(pages[0]), megabytes(pages[1]));
+    return text::VlfEach.arg(megabytes(pages.front()));
+}
+
 // The file's size and, when it stayed above the target, why.
 QString sizeReport(const db::LogJobOutcome& o)
 {
@@ -44,7 +53,7 @@ QString sizeReport(const db::LogJobOutcome& o)
     case db::Shortfall::DataFile: return because(text::BecauseDataFile);
     case db::Shortfall::Held: return because(reuseWaitText(qstr(o.holdReason)));
     case db::Shortfall::ActiveAtEnd: return because(text::BecauseActiveAtEnd);
-    case db::Shortfall::CreationVlfs: return because(text::BecauseCreationVlfs);
+    case db::Shortfall::TwoVlfFloor: return because(text::BecauseTwoVlfFloor.arg(vlfSizes(o.vlfPages)));
     case db::Shortfall::ShrinkMessage: return because(qstr(o.shrinkMessage));
     case db::Shortfall::None: break;
     }

@@ -39,7 +39,12 @@ inline const QString BecauseDataFile = QStringLiteral("文件中的数据占用�
 inline const QString BecauseActiveAtEnd =
     QStringLiteral("日志的活动部分位于文件末尾。请在下一个检查点之后再运行一次（完整或大容量日志恢复模式下，"
                    "请在下一次日志备份之后）");
-inline const QString BecauseCreationVlfs = QStringLiteral("日志不能缩小到创建时分配的虚拟日志文件以下");
+// %1: the size of the VLFs left, VlfEach or VlfSizes.
+inline const QString BecauseTwoVlfFloor =
+    QStringLiteral("日志至少要保留两个虚拟日志文件（VLF），此日志的 VLF %1，本工具无法使其更小");
+inline const QString VlfEach = QStringLiteral("每个 %1 MB");
+// %1 and %2 in MB.
+inline const QString VlfSizes = QStringLiteral("分别为 %1 MB 和 %2 MB");
 
 inline const QString ChainBroken =
     QStringLiteral("日志备份链已中断：请尽快做一次完整备份，之后的日志备份才能继续。");

@@ -3,6 +3,7 @@
 // and whether the log backup chain is broken, for each of the sandbox's demo
 // cases.
 #include "GuiSupport.h"
+#include "ui/JobReport.h"
 
 #include <QPushButton>
 #include <QTest>
@@ -17,6 +18,7 @@ namespace {
 
 const QString Succeeded = QStringLiteral("数据库清理成功!");
 const QString ChainBroken = QStringLiteral("日志备份链已中断：请尽快做一次完整备份，之后的日志备份才能继续。");
+const QString TwoVlfs = QStringLiteral("日志至少要保留两个虚拟日志文件（VLF），此日志的 VLF %1，本工具无法使其更小。");
 const QString ActiveAtEnd = QStringLiteral(
     "日志的活动部分位于文件末尾。请在下一个检查点之后再运行一次（完整或大容量日志恢复模式下，请在下一次日志备份之后）。");
 
@@ -50,8 +52,8 @@ private slots:
             const auto row = [&g](const char* what, const char* database, const char* file, const QString& shown) {
                 QTest::addRow("%s, %s", g.name, what) << g.g << QString(database) << QString(file) << shown;
             };
-            row("the first VLFs keep a big log", "BigVlf", "BigVlf_Log",
-                Succeeded + "\n\n日志文件现为 255.9 MB，未能缩小到 10 MB：日志不能缩小到创建时分配的虚拟日志文件以下。" + chain);
+            row("a log keeps two VLFs", "BigVlf", "BigVlf_Log",
+                Succeeded + "\n\n日志文件现为 255.9 MB，未能缩小到 10 MB：" + TwoVlfs.arg("每个 127.9 MB") + chain);
             row("the active log at the end", "LogAtEnd", "LogAtEnd_Log",
                 Succeeded + "\n\n日志文件现为 128 MB，未能缩小到 10 MB：" + ActiveAtEnd);
             row("a boundary a little above 10 MB", "NearTarget", "NearTarget_Log",
@@ -102,6 +104,17 @@ private slots:
         guitest::chooseFromList(session->w().CmbLog, static_cast<int>(index >= 0 ? index : unpadded));
         QTest::mouseClick(session->w().BtnOk, Qt::LeftButton);
         QCOMPARE(session->boxes().texts(), QStringList({shown}));
+    }
+
+    // The two VLFs a log keeps may differ in size (in two files, say).
+    void theTwoVlfsAreNamedByTheirSizes()
+    {
+        db::LogJobOutcome o;
+        o.sizePages = 1 + 15 * 128 + 25 * 128;
+        o.shortfall = db::Shortfall::TwoVlfFloor;
+        o.vlfPages = {15 * 128, 25 * 128};
+        QCOMPARE(ui::jobSucceeded(o),
+                 Succeeded + "\n\n日志文件现为 40 MB，未能缩小到 10 MB：" + TwoVlfs.arg("分别为 15 MB 和 25 MB"));
     }
 };
 
