@@ -36,9 +36,10 @@ inline const QString LogAtVlfBoundary =
 inline const QString LogStayed = QStringLiteral("日志文件现为 %1 MB，未能缩小到 %2 MB");
 inline const QString FileStayed = QStringLiteral("文件现为 %1 MB，未能缩小到 %2 MB");
 inline const QString BecauseDataFile = QStringLiteral("文件中的数据占用着这些空间");
-inline const QString BecauseActiveAtEnd =
-    QStringLiteral("日志的活动部分位于文件末尾。请在下一个检查点之后再运行一次（完整或大容量日志恢复模式下，"
-                   "请在下一次日志备份之后）");
+// After the job the log has no backup chain (it never had one, or the job's
+// truncation broke it: log backups fail until a database backup), and the
+// next run truncates it again itself: never advise waiting for a log backup.
+inline const QString BecauseActiveAtEnd = QStringLiteral("日志的活动部分位于文件末尾。请在下一个检查点之后再运行一次");
 // %1: the size of the VLFs left, VlfEach or VlfSizes.
 inline const QString BecauseTwoVlfFloor =
     QStringLiteral("日志至少要保留两个虚拟日志文件（VLF），此日志的 VLF %1，本工具无法使其更小");

@@ -19,8 +19,9 @@ namespace {
 const QString Succeeded = QStringLiteral("数据库清理成功!");
 const QString ChainBroken = QStringLiteral("日志备份链已中断：请尽快做一次完整备份，之后的日志备份才能继续。");
 const QString TwoVlfs = QStringLiteral("日志至少要保留两个虚拟日志文件（VLF），此日志的 VLF %1，本工具无法使其更小。");
-const QString ActiveAtEnd = QStringLiteral(
-    "日志的活动部分位于文件末尾。请在下一个检查点之后再运行一次（完整或大容量日志恢复模式下，请在下一次日志备份之后）。");
+// Never "after the next log backup": the job has just truncated the log
+// without one, so log backups wait for a database backup (4214).
+const QString ActiveAtEnd = QStringLiteral("日志的活动部分位于文件末尾。请在下一个检查点之后再运行一次。");
 
 } // namespace
 
@@ -56,6 +57,8 @@ private slots:
                 Succeeded + "\n\n日志文件现为 255.9 MB，未能缩小到 10 MB：" + TwoVlfs.arg("每个 127.9 MB") + chain);
             row("the active log at the end", "LogAtEnd", "LogAtEnd_Log",
                 Succeeded + "\n\n日志文件现为 128 MB，未能缩小到 10 MB：" + ActiveAtEnd);
+            row("the active log at the end, FULL", "Merge", "Pivot",
+                Succeeded + "\n\n日志文件现为 74.6 MB，未能缩小到 10 MB：" + ActiveAtEnd + chain);
             row("a boundary a little above 10 MB", "NearTarget", "NearTarget_Log",
                 Succeeded + "\n\n日志文件现为 10.5 MB：日志只能按整个虚拟日志文件（VLF）收缩，这是 10 MB 之上最近的边界。" +
                     chain);
