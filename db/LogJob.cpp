@@ -21,6 +21,7 @@ constexpr std::int64_t PagesPerMb = 128;
 constexpr std::int64_t TargetPages = sql::ShrinkTargetMb * PagesPerMb;
 constexpr long EndOfLogInUse = 9008;  // DBCC SHRINKFILE: the VLF at the end holds the active log
 constexpr std::int32_t LogFileStatus = 0x40;  // sysfiles.status
+constexpr std::int64_t SelectIntoBulkCopy = 4;   // sysdatabases.status: 'select into/bulkcopy'
 
 // The database's model, for putting it back; SIMPLE counts as none.
 std::optional<RecoveryModel> modelToKeep(RecoveryModel model)
@@ -145,7 +146,7 @@ void TLogJob::setOption(bool on)
             wanted_ = RecoveryModel::Simple;
             brokeChain_ = true;
         } else if (before) {
-            wanted_ = *before == RecoveryModel::Simple ? RecoveryModel::Full : *before;
+            wanted_ = *before == RecoveryModel::Simple ? modelWithoutTruncation() : before;
         }
         return;
     }
@@ -159,6 +160,22 @@ void TLogJob::setOption(bool on)
         work(sql::setRecoveryModel(database_, RecoveryModel::Full));
     }
     wanted_ = on ? RecoveryModel::Simple : (*model == RecoveryModel::Simple ? RecoveryModel::Full : *model);
+}
+
+// The model 'trunc. log on chkpt.' cleared leaves: BULK_LOGGED with 'select
+// into/bulkcopy', else FULL (SQL Server 2000 Books Online, "Selecting a
+// Recovery Model"). None when the options cannot be read.
+std::optional<RecoveryModel> TLogJob::modelWithoutTruncation()
+{
+    try {
+        const auto status = firstValue(sql::selectDatabaseStatus(database_), u"status");
+        const auto bits = status ? ExactInteger(Variant::FromText(*status)) : std::nullopt;
+        if (!bits)
+            return std::nullopt;
+        return (*bits & SelectIntoBulkCopy) != 0 ? RecoveryModel::BulkLogged : RecoveryModel::Full;
+    } catch (const EDatabaseError&) {
+        return std::nullopt;
+    }
 }
 
 void TLogJob::setCancellable(bool on)

@@ -85,6 +85,7 @@ public:
 private:
     std::optional<std::u16string> firstValue(const std::u16string& sql, const std::u16string& column);
     std::optional<RecoveryModel> readModel();
+    std::optional<RecoveryModel> modelWithoutTruncation();
     void requireDatabase();
     void setOption(bool on);
     void setCancellable(bool on);

@@ -2,6 +2,7 @@
 //   {"version", "collation",
 //    "databases":[{"name", "dbid", "truncLogOnChkpt", "recovery", "offline", "state", "userAccess",
 //                  "status", "collation", "logReuseWait", "availabilityGroup", "logChain", "firstSequence",
+//                  "selectIntoBulkCopy",
 //                  "backups":[{"type", "start", "finish"}],
 //                  "files":[{"fileid", "groupid", "name", "filename", "size", "maxsize", "growth", "status",
 //                            "usedPages", "created", "growths", "logStart", "activePages", "inactivePages",
@@ -284,6 +285,22 @@ void readAvailability(const QJsonObject& o, Database& db, const std::string& whe
     }
 }
 
+// "selectIntoBulkCopy", sp_dboption's 'select into/bulkcopy' (status bit 4):
+// BULK_LOGGED unless 'trunc. log on chkpt.' makes the database SIMPLE.
+void readBulkCopy(const QJsonObject& o, Database& db, const std::string& where)
+{
+    if (!o.contains(QLatin1String("selectIntoBulkCopy")))
+        return;
+    const bool on = boolean(o, "selectIntoBulkCopy", false, where);
+    if (o.contains(QLatin1String("recovery")) && db.recovery() != RecoveryModel::Simple &&
+        on != (db.recovery() == RecoveryModel::BulkLogged))
+        bad(where, "\"selectIntoBulkCopy\" and \"recovery\" disagree");
+    if (on)
+        db.status |= Database::SelectIntoBulkCopy;
+    else
+        db.status &= ~Database::SelectIntoBulkCopy;
+}
+
 std::int16_t systemDbId(const std::u16string& name)
 {
     static const std::u16string System[] = {u"master", u"tempdb", u"model", u"msdb"};
@@ -355,6 +372,7 @@ Catalog Catalog::fromJson(const std::string& json)
                 bad(where, "\"truncLogOnChkpt\" and \"recovery\" disagree");
             db.setRecovery(*model);
         }
+        readBulkCopy(o, db, where);
         readReuseWait(o, db, catalog.generation, where);
         db.availabilityGroup = boolean(o, "availabilityGroup", false, where);
         db.logChain = boolean(o, "logChain", true, where);
