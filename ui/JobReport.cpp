@@ -122,6 +122,12 @@ QString jobFailed(const db::EDatabaseError& error, const db::LogJobOutcome& outc
     return paragraphs({text::JobFailed, reason, modelReport(outcome, database), chainReport(outcome)});
 }
 
+QString jobProgress(const db::TLogJob& job)
+{
+    const std::u16string statement = job.PuttingBack();
+    return statement.empty() ? QString() : text::PuttingBack.arg(qstr(statement));
+}
+
 QString connectFailed(const std::vector<db::ServerMessage>& errors)
 {
     const db::ConnectFailureReason why = db::connectFailureOf(errors);

@@ -64,5 +64,7 @@ inline const QString Cleaning = QStringLiteral("正在清理日志…");
 inline const QString Elapsed = QStringLiteral("已用 %1 秒");
 inline const QString Cancel = QStringLiteral("取消");
 inline const QString Cancelling = QStringLiteral("正在取消…");
+// %1: the statement that puts the recovery model back, which nothing cancels.
+inline const QString PuttingBack = QStringLiteral("正在恢复原来的恢复模式，等待：%1");
 
 } // namespace ui::text
