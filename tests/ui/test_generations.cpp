@@ -3,6 +3,7 @@
 // transaction), the recovery model the database ends in (always the one the
 // user chose), and what the user is told.
 #include "BrowseCatalog.h"
+#include "ByKeys.h"
 #include "GuiSupport.h"
 
 #include <QAbstractItemView>
@@ -118,13 +119,7 @@ class GenerationsTest : public QObject {
         catalog.generation = generation;
         session = std::make_unique<guitest::Session>(catalog);
         session->typeLogin();
-        w().CmbDb->setFocus();
-        QTest::keyClick(w().CmbDb, Qt::Key_F4);
-        GUITEST_CHECK(guitest::listIsOpen(w().CmbDb), "the list did not open");
-        QTest::keyClicks(w().CmbDb->view(), database);
-        QTest::keyClick(w().CmbDb->view(), Qt::Key_Return);
-        GUITEST_CHECK(w().CmbDb->currentText() == database, qPrintable(w().CmbDb->currentText()));
-        return w().CmbLog->currentIndex() >= 0;
+        return guitest::chooseDatabaseByKeys(w(), database) && w().CmbLog->currentIndex() >= 0;
     }
 
 private slots:

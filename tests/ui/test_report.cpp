@@ -1,7 +1,8 @@
 // What the job tells the user once it has run, on the generations where the
 // reasons are read differently: the size the file reached, why not smaller,
 // and whether the log backup chain is broken, for each of the sandbox's demo
-// cases.
+// cases, chosen and run by keys.
+#include "ByKeys.h"
 #include "GuiSupport.h"
 #include "ui/JobReport.h"
 
@@ -100,12 +101,9 @@ private slots:
         catalog.databases.push_back(transient);
         session = std::make_unique<guitest::Session>(catalog);
         session->typeLogin();
-        QVERIFY(session->chooseDatabase(database));
-        const qsizetype index = guitest::items(session->w().CmbLog).indexOf(file.leftJustified(128));
-        const qsizetype unpadded = guitest::items(session->w().CmbLog).indexOf(file);  // 2000 pads to nchar(128)
-        QVERIFY(index >= 0 || unpadded >= 0);
-        guitest::chooseFromList(session->w().CmbLog, static_cast<int>(index >= 0 ? index : unpadded));
-        QTest::mouseClick(session->w().BtnOk, Qt::LeftButton);
+        QVERIFY(guitest::chooseDatabaseByKeys(session->w(), database));
+        QVERIFY(guitest::chooseFileByKeys(session->w(), file));
+        QVERIFY(guitest::pressWithAlt(&session->w(), session->w().BtnOk, Qt::Key_O));
         QCOMPARE(session->boxes().texts(), QStringList({shown}));
     }
 
