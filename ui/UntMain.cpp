@@ -267,11 +267,15 @@ void TFrmMain::BtnOkClick()
     }
     db::TLogJob Job(*SqlConn, u16(CmbDb->currentText()), u16(CmbLog->currentText()));
     const bool TruncateLogOnCheckpoint = Chk->isChecked();
-    const auto Cancel = [&Job] { Job.Cancel(); };
-    ui::whileBusy(this, ui::text::Cleaning, [&] { Job.SetTruncateLogOnCheckpoint(TruncateLogOnCheckpoint); }, Cancel);
+    const auto Work = [&] {
+        Job.SetTruncateLogOnCheckpoint(TruncateLogOnCheckpoint);
+        Job.TruncateAndShrink();
+    };
     try {
-        ui::whileBusy(this, ui::text::Cleaning, [&Job] { Job.TruncateAndShrink(); }, Cancel);
+        ui::whileBusy(this, ui::text::Cleaning, Work, [&Job] { Job.Cancel(); }, [&Job] { return ui::jobProgress(Job); });
         ui::showInformation(this, ui::jobSucceeded(Job.Outcome()));
+    } catch (const db::EOptionFailed&) {
+        throw;  // the option itself failed: the server's error, for the default error report
     } catch (const db::EDatabaseError& Error) {
         ui::showInformation(this, ui::jobFailed(Error, Job.Outcome(), CmbDb->currentText()));
     }
