@@ -29,6 +29,10 @@ A TDS server that answers like Microsoft SQL Server 2000 (8.00.2039) or, with
 Options:
   --version GENERATION  2000|2005|2008|2008R2|2012|2014|2016|2017|2019|2022
                         (default 2000, or the catalog's "version")
+  --language NAME       the server's default language, also sa's: us_english
+                        (alias English) or 简体中文 (alias 'Simplified
+                        Chinese'), as a server installed in that language
+                        (default us_english, or the catalog's "language")
   --port N              TCP port to listen on (default 1433; 0 = any free port)
   --browser-port N      UDP port of the SQL Server Browser stand-in
                         (default 1434; 0 = off)
@@ -78,6 +82,7 @@ struct Options {
     std::u16string instance = u"MSSQLSERVER";
     std::string catalogFile;
     std::optional<sandbox::Generation> generation;
+    std::optional<sandbox::Language> language;
     std::optional<sandbox::TlsProtocol> tls;
     std::string certificateFile, keyFile;
     bool hostNameGiven = false;
@@ -206,6 +211,11 @@ Options parse(int argc, char** argv)
             o.generation = sandbox::generationNamed(v);
             if (!o.generation)
                 throw UsageFailure{"--version must be one of " + sandbox::generationNames() + ", not '" + v + "'"};
+        } else if (name == "--language") {
+            const std::string v = value();
+            o.language = sandbox::languageNamed(utf16(v));
+            if (!o.language)
+                throw UsageFailure{"--language must be one of " + sandbox::languageNames() + ", not '" + v + "'"};
         } else if (name == "--catalog") {
             o.catalogFile = value();
         } else if (name == "--transcript") {
@@ -285,6 +295,8 @@ int main(int argc, char** argv)
             options.server.catalog = sandbox::Catalog::fromJsonFile(options.catalogFile);
         if (options.generation)
             options.server.catalog.generation = *options.generation;  // the option wins over the catalog
+        if (options.language)
+            options.server.catalog.language = *options.language;
         if (options.tls) {
             const sandbox::Generation g = options.server.catalog.generation;
             if (!sandbox::tlsProtocolExists(g, *options.tls)) {

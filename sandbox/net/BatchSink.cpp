@@ -49,7 +49,7 @@ void BatchSink::message(const Message& msg)
     if (!live())
         return;
     writePendingDone();
-    const Message worded = localized(msg, speech_.generation);
+    const Message worded = localized(msg, speech_.generation, speech_.language);
     tds::writeMessage(tokens_, worded, speech_.serverName, speech_.layout);
     if (worded.severity > 10) {
         errorSinceDone_ = true;

@@ -4,6 +4,7 @@
 
 #include "sandbox/net/Wire.h"
 #include "sandbox/sql/Generation.h"
+#include "sandbox/sql/Language.h"
 #include "sandbox/sql/Result.h"
 #include "sandbox/tds/Tokens.h"
 
@@ -17,11 +18,13 @@ namespace sandbox {
 
 // How a session speaks, settled at login: the server's name in messages, the
 // token layout of the TDS version agreed, the generation whose wording the
-// messages take, and the descriptor of the open transaction (7.2 and later).
+// messages take and the language they are in, and the descriptor of the open
+// transaction (7.2 and later).
 struct Speech {
     std::u16string serverName;
     tds::Layout layout = tds::Layout::Tds71;
     Generation generation = Generation::Sql2000;
+    Language language = Language::English;
     std::uint64_t transaction = 0;
     std::uint64_t transactionsBegun = 0;
 };

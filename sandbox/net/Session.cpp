@@ -16,7 +16,6 @@ namespace sandbox {
 namespace {
 
 constexpr std::u16string_view ProgramName = u"Microsoft SQL Server";
-constexpr std::u16string_view Language = u"us_english";
 constexpr std::u16string_view LoginName = u"sa";
 
 Message withState(Message m, std::uint8_t state)
@@ -150,6 +149,11 @@ bool Session::login(const tds::Request& request)
     if (!login)
         return false;
     wire_.writer().setPacketSize(login->packetSize == 0 ? tds::DefaultPacketSize : login->packetSize);
+    // The language the login's record names, else sa's default, the
+    // server's; a refusal is worded in it too (not confirmed for a record
+    // that names another language than the server's).
+    state_.language = sessionLanguage(login->language, host_.engine().language());
+    speech_.language = state_.language;
 
     if (host_.refuseLogins() || login->integratedSecurity || !equalsIgnoreCase(login->userName, LoginName)
         || login->password != host_.password())
@@ -171,8 +175,9 @@ bool Session::login(const tds::Request& request)
     tds::writeEnvChange(tokens, tds::envchange::Database, *database, u"master");
     writeMessage(tokens, withState(makeMessage(5701, {*database}), 2));
     tds::writeCollationChange(tokens, tds::DefaultCollation);
-    tds::writeEnvChange(tokens, tds::envchange::Language, Language, u"");
-    writeMessage(tokens, makeMessage(5703, {Language}));
+    const std::u16string_view language = languageInfo(state_.language).name;
+    tds::writeEnvChange(tokens, tds::envchange::Language, language, u"");
+    writeMessage(tokens, makeMessage(5703, {language}));
     tds::writeLoginAck(tokens, ProgramName, version, programVersion(speech_.generation));
     if (login->featureExtension && version >= tds::Version74)
         tds::writeFeatureExtAck(tokens);
@@ -256,7 +261,7 @@ bool Session::answerAttention()
 
 void Session::writeMessage(tds::TokenBuffer& tokens, const Message& message)
 {
-    tds::writeMessage(tokens, localized(message, speech_.generation), speech_.serverName, speech_.layout);
+    tds::writeMessage(tokens, localized(message, speech_.generation, speech_.language), speech_.serverName, speech_.layout);
 }
 
 bool Session::sendReply(tds::TokenBuffer& tokens) { return wire_.send(tokens.bytes(), true); }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "sandbox/sql/Generation.h"
+#include "sandbox/sql/Language.h"
 #include "sandbox/sql/Names.h"
 #include "sandbox/sql/Result.h"
 #include "sandbox/sql/VirtualLog.h"
@@ -146,6 +147,9 @@ struct Catalog {
     std::vector<Database> databases;
     Generation generation = Generation::Sql2000;
     std::u16string collation = u"Chinese_PRC_CI_AS";  // the server's
+    // The server's default language, also sa's: what a login that names
+    // none gets (a server installed in Chinese has 简体中文).
+    Language language = Language::English;
     std::vector<BackupSet> backups;                    // msdb..backupset
 
     bool caseSensitive() const { return isCaseSensitive(collation); }

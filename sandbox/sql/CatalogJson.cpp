@@ -1,5 +1,5 @@
 // The JSON form of a catalog (see sandbox/catalogs/demo.json):
-//   {"version", "collation",
+//   {"version", "collation", "language",
 //    "databases":[{"name", "dbid", "truncLogOnChkpt", "recovery", "offline", "state", "userAccess",
 //                  "status", "collation", "logReuseWait", "availabilityGroup", "logChain",
 //                  "backups":[{"type", "start", "finish"}],
@@ -313,6 +313,12 @@ Catalog Catalog::fromJson(const std::string& json)
     }
     if (const auto collation = text(top, "collation", "the catalog"))
         catalog.collation = *collation;
+    if (const auto language = text(top, "language", "the catalog")) {
+        const auto named = languageNamed(*language);
+        if (!named)
+            bad("the catalog", "\"language\" must be one of " + languageNames());
+        catalog.language = *named;
+    }
     std::int16_t lastId = 4;
     std::set<std::int16_t> ids;
     const QJsonArray list = doc.object().value(QLatin1String("databases")).toArray();

@@ -163,6 +163,12 @@ Generation Engine::generation() const
     return catalog_.generation;
 }
 
+Language Engine::language() const
+{
+    std::lock_guard lock(mutex_);
+    return catalog_.language;
+}
+
 void Engine::setServerName(std::u16string name)
 {
     std::lock_guard lock(mutex_);

@@ -44,6 +44,7 @@ struct SessionState {
     std::uint16_t spid = 51;
     std::u16string database = u"master";
     int tranCount = 0;
+    Language language = Language::English;  // settled at login
     bool implicitTransactions = false;
     bool noCount = false;  // SET NOCOUNT ON: DONE tokens carry no row count
 };
@@ -72,8 +73,9 @@ public:
     Catalog catalog() const;                // a snapshot
     void setCatalog(Catalog catalog);
 
-    // Which SQL Server the engine answers as (the catalog's).
+    // Which SQL Server the engine answers as, and its default language (the catalog's).
     Generation generation() const;
+    Language language() const;
 
     // What SELECT @@SERVERNAME answers (default SANDBOX).
     void setServerName(std::u16string name);

@@ -83,7 +83,9 @@ Executor::Typed Executor::variable(const std::u16string& name)
     if (name == u"@@SERVERNAME")
         return {typed(SqlType::NVarChar, 128, true), serverName_};
     if (name == u"@@LANGUAGE")
-        return {typed(SqlType::NVarChar, 128), std::u16string(u"us_english")};
+        return {typed(SqlType::NVarChar, 128), std::u16string(languageInfo(session_.language).name)};
+    if (name == u"@@LANGID")
+        return {typed(SqlType::SmallInt), std::int64_t{languageInfo(session_.language).langId}};
     if (name == u"@@ERROR" || name == u"@@ROWCOUNT")
         return {typed(SqlType::Int), std::int64_t{0}};
     throw StatementError{makeMessage(137, {name})};

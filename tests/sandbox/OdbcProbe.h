@@ -44,14 +44,16 @@ struct Reply {
 
 class Odbc {
 public:
-    Odbc(std::uint16_t port, const char* tdsVersion, const std::string& database = "master")
+    // `more`: keywords added to the connection string, as ";Language=".
+    Odbc(std::uint16_t port, const char* tdsVersion, const std::string& database = "master",
+         const std::string& more = {})
     {
         SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
         SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
         SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
         std::string text = "Driver=FreeTDS;Server=127.0.0.1;Port=" + std::to_string(port)
                            + ";UID=sa;PWD=sandbox;ClientCharset=UTF-8;TDS_Version=" + tdsVersion
-                           + ";Database=" + database;
+                           + ";Database=" + database + more;
         const SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, bytes(text), SQL_NTS, nullptr, 0, nullptr,
                                               SQL_DRIVER_NOPROMPT);
         connected_ = SQL_SUCCEEDED(rc);

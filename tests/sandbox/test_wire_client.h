@@ -67,6 +67,7 @@ struct LoginRequest {
     std::u16string password = u"sandbox";
     std::u16string database;
     std::u16string app = u"wire-test";
+    std::u16string language;  // none: the login's default
     std::uint32_t packetSize = 4096;
     bool tds74 = false;
 };
@@ -95,7 +96,7 @@ inline Bytes login7(const LoginRequest& r)
     const Field app = add(r.app);
     const Field server = add(u"127.0.0.1");
     const Field library = add(u"raw");
-    const Field language = add(u"");
+    const Field language = add(r.language);
     const Field database = add(r.database);
 
     Bytes out;
