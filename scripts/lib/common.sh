@@ -17,9 +17,10 @@ packages=(
     dpkg-dev file lintian desktop-file-utils appstream xdotool python3
     # the Windows program: MinGW-w64 with the Windows ODBC and Winsock headers;
     # Qt's source comes with apt-get source (dpkg-dev); the program runs under
-    # Wine, its 提示 box read back through the clipboard (xclip), in a Chinese
-    # font without embedded bitmaps; the release is a zip file
-    g++-mingw-w64-x86-64 wine wine64 xclip fonts-wqy-microhei zip
+    # Wine in a Chinese locale made from the locales package's sources, its
+    # 提示 box read back through the clipboard (xclip), in a Chinese font
+    # without embedded bitmaps; the release is a zip file
+    g++-mingw-w64-x86-64 wine wine64 locales xclip fonts-wqy-microhei zip
     # the fuzzers: clang, libFuzzer and the sanitizers' runtimes, the symbolizer
     clang-14 libclang-rt-14-dev llvm-14
 )
