@@ -32,7 +32,8 @@ within() {
     done
 }
 # Every Windows program run here ends by itself well within a bound; this one
-# also holds when it does not. The probe logs in (15 s at most, the login
+# also holds when it does not. The probe asks the version (15 s at most),
+# logs in (15 s at most with the connection's own question, the login
 # time-out) and lists the databases (30 s at most, the command time-out);
 # discovery listens for under a second: 120 s leaves Wine's start-up room.
 bounded() { timeout -k 10 "$@"; }
