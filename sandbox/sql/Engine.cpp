@@ -90,6 +90,8 @@ void Engine::runBatch(SessionState& session, const std::u16string& batch, Result
             }
             if (fault->action == Fault::Action::Delay && !sink.pause(fault->delay))
                 return;
+            if (fault->action == Fault::Action::Hold && !holdUntilReleased(sink))
+                return;
         }
         if (const auto* wait = std::get_if<WaitForStmt>(&s.body)) {
             if (!sink.pause(std::chrono::milliseconds(wait->milliseconds)))
@@ -145,6 +147,19 @@ void Engine::addFault(Fault fault)
     std::lock_guard lock(mutex_);
     faults_.push_back(std::move(fault));
     compiledFaults_.push_back(std::move(compiled));
+}
+
+void Engine::releaseHeld() { ++releases_; }
+
+// Polled, as a pause is the sink's one way to wait that a cancel can end.
+bool Engine::holdUntilReleased(ResultSink& sink)
+{
+    const std::uint64_t start = releases_;
+    while (releases_ == start) {
+        if (!sink.pause(std::chrono::milliseconds(20)))
+            return false;
+    }
+    return true;
 }
 
 void Engine::clearFaults()

@@ -5,6 +5,7 @@
 #include "sandbox/sql/Catalog.h"
 #include "sandbox/sql/Result.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -29,6 +30,8 @@ struct Fault {
         DropAfter, // run it, then drop the connection before its answer goes out
         DelayAfter, // run it and send its answer, then wait `delay` before the
                     // batch goes on (a cancel then comes after the answer)
+        Hold,  // wait until releaseHeld() before running it (a cancel ends the
+               // wait): a test decides when, not the clock
         Flood, // answer with more than a client should take: one column "v"
                // (ntext past 4000 characters, else nvarchar) of floodRows rows,
                // each value floodChars characters long
@@ -71,6 +74,8 @@ public:
     // Throws std::invalid_argument when the pattern is not a valid regular expression.
     void addFault(Fault fault);
     void clearFaults();
+    // Lets every statement a Hold fault is holding run.
+    void releaseHeld();
 
     // The engine lays out the catalog's logs when it takes it (Catalog::prepare).
     Catalog catalog() const;                // a snapshot
@@ -87,6 +92,7 @@ private:
     struct CompiledFault;
 
     static void flood(const Fault& fault, ResultSink& sink);
+    bool holdUntilReleased(ResultSink& sink);
 
     mutable std::mutex mutex_;
     Catalog catalog_;
@@ -94,6 +100,7 @@ private:
     std::vector<std::shared_ptr<CompiledFault>> compiledFaults_;  // parallel to faults_
     std::u16string serverName_ = u"SANDBOX";
     std::vector<SessionState*> sessions_;  // logged in, for single-user databases
+    std::atomic<std::uint64_t> releases_{0};  // releaseHeld() calls so far
 };
 
 } // namespace sandbox
