@@ -1,6 +1,7 @@
 #include "db/JobCancel.h"
 
 #include "db/AdoConnection.h"
+#include "db/odbc/ErrorMessage.h"
 
 #include <chrono>
 
@@ -14,7 +15,8 @@ constexpr auto Resend = std::chrono::seconds(1);
 
 } // namespace
 
-EDatabaseError cancelledError() { return EDatabaseError(u"Operation canceled", "HY008"); }
+// As the driver reports a cancelled statement.
+EDatabaseError cancelledError() { return detail::errorFrom({std::string(CancelledState), 0, {}}); }
 
 TJobCancel::TJobCancel(TADOConnection& connection)
     : connection_(connection), attendant_([this](std::stop_token stop) { attend(stop); })

@@ -20,7 +20,7 @@ namespace db {
 class TADOConnection;
 
 // The failure of a statement a cancel was asked for: "Operation canceled"
-// (HY008), as the driver says it.
+// (CancelledState), as the driver says it.
 EDatabaseError cancelledError();
 
 class TJobCancel {
@@ -34,8 +34,8 @@ public:
     void Request();
     bool Requested();
 
-    // One statement, as the job's thread sends it: Begin throws "Operation
-    // canceled" (HY008) when a cancel was asked for already, and then the
+    // One statement, as the job's thread sends it: Begin throws
+    // cancelledError() when a cancel was asked for already, and then the
     // statement must not be sent; End says whether one was asked for while
     // it ran, after any attention sent to it has gone.
     void Begin();

@@ -118,7 +118,7 @@ QString jobSucceeded(const db::LogJobOutcome& outcome)
 
 QString jobFailed(const db::EDatabaseError& error, const db::LogJobOutcome& outcome, const QString& database)
 {
-    const QString reason = error.SqlState() == "HY008" ? text::Cancelled : qstr(error.Message());
+    const QString reason = error.SqlState() == db::CancelledState ? text::Cancelled : qstr(error.Message());
     return paragraphs({text::JobFailed, reason, modelReport(outcome, database), chainReport(outcome)});
 }
 
