@@ -4,7 +4,6 @@
 #include "db/AdoConnection.h"
 #include "db/AdoDataSet.h"
 #include "db/ConnectionString.h"
-#include "db/odbc/ConnectionCore.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -167,11 +166,11 @@ TEST(Connection, MissingDriverGivesTheMissingComponentsMessage)
     Sandbox sandbox;
     TADOConnection conn;
     conn.SetConnectionString(sandbox.connectionString());
-    conn.core().driver = db::OdbcDriver{u"NoSuchOdbcDriver", db::BraceStyle::Doubled};
+    conn.SetDriver(db::OdbcDriver{u"NoSuchOdbcDriver", db::BraceStyle::Doubled});
     EXPECT_EQ(u8(errorOf([&] { conn.Open(); }).Message()),
               "Error creating object.  Please verify that the Microsoft Data Access Components 2.1 (or later) "
               "have been properly installed");
-    conn.core().driver = db::OdbcDriver{u"/nonexistent/libtdsodbc.so", db::BraceStyle::Doubled};
+    conn.SetDriver(db::OdbcDriver{u"/nonexistent/libtdsodbc.so", db::BraceStyle::Doubled});
     EXPECT_EQ(u8(errorOf([&] { conn.Open(); }).Message()), u8(db::MissingComponentsMessage));
     EXPECT_FALSE(conn.Connected());
 }
