@@ -1,5 +1,6 @@
 #include "db/odbc/ConnectionCore.h"
 
+#include "db/ConnectFailure.h"
 #include "db/odbc/Batch.h"
 #include "db/odbc/Check.h"
 #include "db/odbc/DriverLookup.h"
@@ -13,18 +14,6 @@
 namespace db::detail {
 
 namespace {
-
-// The driver manager could not find or load a driver at all.
-bool isMissingDriver(const std::vector<Diagnostic>& records)
-{
-    for (const Diagnostic& d : records) {
-        if (d.sqlState == "IM002" || d.sqlState == "IM003" || d.sqlState == "IM004" || d.sqlState == "IM005")
-            return true;
-        if (d.text.find(u"Can't open lib") != std::u16string::npos)
-            return true;
-    }
-    return false;
-}
 
 // Whole seconds to the deadline, rounded up, and at least one: a login
 // time-out of 0 would mean none at all.
@@ -122,7 +111,8 @@ void ConnectionCore::connect()
     if (login.failure) {
         for (const Diagnostic& d : login.records)
             lastMessages.push_back(messageFrom(d));
-        if (isMissingDriver(login.records))
+        if (std::any_of(login.records.begin(), login.records.end(),
+                        [](const Diagnostic& d) { return saysDriverMissing(d.sqlState, d.text); }))
             throwMissingComponents(login.records.empty() ? std::string() : login.records.front().sqlState);
         throw errorFrom(*login.failure);
     }

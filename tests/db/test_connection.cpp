@@ -3,6 +3,7 @@
 
 #include "db/AdoConnection.h"
 #include "db/AdoDataSet.h"
+#include "db/ConnectFailure.h"
 #include "db/ConnectionString.h"
 
 #include <netinet/in.h>
@@ -172,6 +173,7 @@ TEST(Connection, MissingDriverGivesTheMissingComponentsMessage)
               "have been properly installed");
     conn.SetDriver(db::OdbcDriver{u"/nonexistent/libtdsodbc.so", db::BraceStyle::Doubled});
     EXPECT_EQ(u8(errorOf([&] { conn.Open(); }).Message()), u8(db::MissingComponentsMessage));
+    EXPECT_EQ(db::connectFailureOf(conn.Errors()).kind, db::ConnectFailure::MissingDriver);
     EXPECT_FALSE(conn.Connected());
 }
 
