@@ -16,6 +16,10 @@ inline constexpr std::u16string_view BrowseDatabase = u"master";
 // Where a default instance listens unless its browser service says otherwise.
 inline constexpr std::uint16_t DefaultTcpPort = 1433;
 
+// SQL Server's page, the unit of sysfiles.size: 8 KB, so 128 to the megabyte.
+inline constexpr std::int64_t PageBytes = 8192;
+inline constexpr std::int64_t PagesPerMb = 1024 * 1024 / PageBytes;
+
 // ADO's defaults: the login's time-out and each statement's, in seconds.
 inline constexpr int ConnectionTimeoutSeconds = 15;
 inline constexpr int CommandTimeoutSeconds = 30;
