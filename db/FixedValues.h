@@ -13,6 +13,9 @@ namespace db::fixed {
 inline constexpr std::u16string_view Provider = u"sqloledb";
 // The database the server list's connection opens in.
 inline constexpr std::u16string_view BrowseDatabase = u"master";
+// The databases that truncate their log at every checkpoint whatever their
+// recovery model says (see TruncatesAtEveryCheckpoint).
+inline constexpr std::array<std::u16string_view, 2> CheckpointTruncatedDatabases = {u"tempdb", u"master"};
 // Where a default instance listens unless its browser service says otherwise.
 inline constexpr std::uint16_t DefaultTcpPort = 1433;
 

@@ -3,6 +3,7 @@
 #include "db/AdoConnection.h"
 #include "db/DatabaseReads.h"
 #include "db/Errors.h"
+#include "db/FixedValues.h"
 #include "db/SqlText.h"
 #include "db/Text.h"
 #include "db/Variant.h"
@@ -52,7 +53,8 @@ private:
 bool TruncatesAtEveryCheckpoint(const std::u16string& database)
 {
     const std::u16string name = sql::stripTrailingBlanks(database);
-    return SameText(name, u"tempdb") || SameText(name, u"master");
+    return std::any_of(fixed::CheckpointTruncatedDatabases.begin(), fixed::CheckpointTruncatedDatabases.end(),
+                       [&name](std::u16string_view system) { return SameText(name, system); });
 }
 
 bool TruncatesLogOnCheckpoint(TADOConnection& connection, const std::u16string& database)
