@@ -126,8 +126,13 @@ std::u16string megabytes(std::int64_t pages)
         return number(pages / fixed::PagesPerMb);
     const std::int64_t magnitude = pages < 0 ? -pages : pages;
     const std::int64_t tenths = (magnitude * 10 + fixed::PagesPerMb / 2) / fixed::PagesPerMb;
-    const std::u16string mb = number(tenths / 10) + (tenths % 10 == 0 ? u"" : u"." + number(tenths % 10));
-    return pages < 0 ? u"-" + mb : mb;
+    std::u16string mb(pages < 0 ? u"-" : u"");
+    mb += number(tenths / 10);
+    if (tenths % 10 != 0) {
+        mb += u'.';
+        mb += number(tenths % 10);
+    }
+    return mb;
 }
 
 std::u16string reuseWaitText(std::u16string_view reuseWait)
