@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Run by scripts/test-windows inside a private network namespace: the Windows
 # programs under Wine against the sandbox server, on a virtual X display.
-#   windows-road.sh EXE PROBE SANDBOX CACHE OUTDIR
+#   windows-road.sh EXE PROBE SANDBOX CACHE OUTDIR CLI
 # Wine's odbc32 hands ODBC to the host's unixODBC, so the Windows drivers'
 # names are registered here (a private odbcinst.ini) against the FreeTDS
 # library: the choice among them and the keywords each gets go through the
 # real calls, while the driver behind every name is FreeTDS.
 set -uo pipefail
-exe=$1 probe=$2 sandbox=$3 cache=$4 out=$5
+exe=$1 probe=$2 sandbox=$3 cache=$4 out=$5 cli=$6
 
 work=$(mktemp -d)
 pids=()
@@ -123,8 +123,31 @@ bounded 120 wine "$probe" --browse 2>&1 | tr -d '\r' >"$work/probe.log"
 grep -qx "server: localhost" "$work/probe.log" && ok "discovery lists the sandbox" ||
     { bad "discovery did not list the sandbox"; sed 's/^/  /' "$work/probe.log"; }
 
-# ---- the whole road by keyboard, with every driver registered (the newest is used)
+# ---- the command-line companion, with every driver registered (the newest is used):
+# a report on the server discovery finds, as JSON, the password from the
+# environment; then as a table, the password on standard input. Each logs in
+# once (15 s at most) and reads a few statements per database (30 s each at
+# most): 120 s is far beyond what the sandbox needs.
 register FreeTDS "$legacy" "$snac" "$odbc17" "$odbc18"
+SQLLOGCLEAN_PASSWORD=sandbox bounded 120 wine "$cli" report --discover --json >"$work/cli.json" 2>"$work/cli.log"
+rc=$?
+tr -d '\r' <"$work/cli.json" >"$work/cli-report.json"
+if [ $rc -eq 0 ] && grep -q '"server": "localhost"' "$work/cli-report.json" &&
+    grep -q '"generation": "2019"' "$work/cli-report.json" && grep -q '"name": "GameDB"' "$work/cli-report.json"; then
+    ok "sqllogclean-cli.exe report --discover --json: the sandbox's databases, exit code 0"
+else
+    bad "sqllogclean-cli.exe report --discover --json (exit code $rc)"; sed 's/^/  /' "$work/cli.log"
+    head -20 "$work/cli-report.json" | sed 's/^/  /'
+fi
+echo sandbox | bounded 120 wine "$cli" report localhost --password-stdin 2>"$work/cli.log" | tr -d '\r' >"$work/cli.txt"
+rc=${PIPESTATUS[1]}
+if [ "$rc" -eq 0 ] && head -n1 "$work/cli.txt" | grep -q '^SERVER ' && grep -q '^localhost  *GameDB ' "$work/cli.txt"; then
+    ok "sqllogclean-cli.exe report --password-stdin: the table, exit code 0"
+else
+    bad "sqllogclean-cli.exe report --password-stdin (exit code $rc)"; sed 's/^/  /' "$work/cli.log" "$work/cli.txt"
+fi
+
+# ---- the whole road by keyboard, with every driver registered (the newest is used)
 : >"$work/transcript"
 wine "$exe" >"$work/tool.log" 2>&1 &
 tool=$!
