@@ -16,7 +16,7 @@ struct Console {
     std::ostream* out = nullptr;  // results
     std::ostream* err = nullptr;  // diagnostics, the prompt and the progress line
     bool inIsTerminal = false;
-    bool outIsTerminal = false;
+    bool outIsTerminal = false;  // and shows colour codes
     bool errIsTerminal = false;
     // An environment variable's value; none when it is not set.
     std::function<std::optional<std::string>(const char* name)> environment;

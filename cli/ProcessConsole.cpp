@@ -24,6 +24,17 @@ namespace {
 
 bool isTerminal(FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
+// A console shows colour codes once asked to (Windows 10 on); one that
+// cannot would print them, so it counts as no terminal for colour.
+bool showsColour(FILE* stream)
+{
+    if (!isTerminal(stream))
+        return false;
+    const HANDLE handle = GetStdHandle(stream == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    return GetConsoleMode(handle, &mode) && SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+}
+
 // Read as UTF-16 from the console itself, so that any character typed
 // arrives whatever the console's code page.
 std::optional<std::string> readHiddenLine()
@@ -56,6 +67,7 @@ std::optional<std::string> readHiddenLine()
 #else
 
 bool isTerminal(FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
+bool showsColour(FILE* stream) { return isTerminal(stream); }
 
 // Echo comes back however the read ends.
 class EchoOff {
@@ -102,7 +114,7 @@ Console processConsole()
     c.out = &std::cout;
     c.err = &std::cerr;
     c.inIsTerminal = isTerminal(stdin);
-    c.outIsTerminal = isTerminal(stdout);
+    c.outIsTerminal = showsColour(stdout);
     c.errIsTerminal = isTerminal(stderr);
     c.environment = [](const char* name) -> std::optional<std::string> {
 #ifdef _WIN32
