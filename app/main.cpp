@@ -15,7 +15,12 @@ int main(int, char** argv)
     char* qtArgv[] = {argv[0], nullptr};
     QApplication application(qtArgc, qtArgv);
     ui::setUpApplicationLook();
+#ifndef _WIN32
+    // Linux desktops name the program after each caption, as Qt adds the
+    // display name there. Windows captions stand alone, as the tool's always
+    // did: the boxes say "提示", the title bar and the taskbar the window's caption.
     QApplication::setApplicationDisplayName(ui::text::ApplicationTitle);
+#endif
     // Names the installed desktop entry, so desktops match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.example.sqllogclean"));
 

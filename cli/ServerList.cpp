@@ -13,13 +13,13 @@ namespace cli {
 
 namespace {
 
-void add(ServerList& list, std::u16string name, std::u16string address)
+void add(ServerList& list, std::u16string name, std::u16string address, std::u16string version = {})
 {
     const bool seen = std::any_of(list.targets.begin(), list.targets.end(), [&address](const report::ServerTarget& t) {
         return db::SameText(t.address, address);
     });
     if (!seen && !address.empty())
-        list.targets.push_back({std::move(name), std::move(address)});
+        list.targets.push_back({std::move(name), std::move(address), std::move(version)});
 }
 
 std::string trimmed(const std::string& s)
@@ -65,7 +65,7 @@ ServerList serverList(const ServerSources& sources)
     if (sources.discover) {
         try {
             for (const db::DiscoveredServer& s : db::ServerBrowser::network().browse().servers)
-                add(list, s.name, s.address());
+                add(list, s.name, s.address(), s.record.version);
         } catch (const db::EDatabaseError& e) {
             list.error = "discovery: " + db::toUtf8(e.Message());
         }

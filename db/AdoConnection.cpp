@@ -26,6 +26,11 @@ void TADOConnection::SetConnectionString(const std::u16string& text)
 
 const std::u16string& TADOConnection::ConnectionString() const { return core_->connectionString; }
 
+void TADOConnection::SetAnnouncedVersion(const std::u16string& version)
+{
+    core_->announcedVersion = ServerVersion::tryParse(version);
+}
+
 void TADOConnection::Open() { core_->open(); }
 
 void TADOConnection::Close() { core_->close(); }
@@ -39,6 +44,11 @@ std::u16string TADOConnection::CurrentDatabase() const { return core_->currentDa
 void TADOConnection::Cancel() { core_->cancel(); }
 
 db::ServerVersion TADOConnection::ServerVersion() const { return core_->serverVersion; }
+
+std::u16string TADOConnection::DriverName() const
+{
+    return core_->usedDriver ? core_->usedDriver->driver : std::u16string();
+}
 
 detail::ConnectionCore& TADOConnection::core() { return *core_; }
 

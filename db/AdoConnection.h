@@ -37,6 +37,12 @@ public:
     void SetConnectionString(const std::u16string& text);
     const std::u16string& ConnectionString() const;
 
+    // What the server's browser service announced as its version ("8.00.194"),
+    // for a server picked from the list; empty for a typed one. Takes effect
+    // at the next Open, where it chooses the driver in place of asking the
+    // server (see findDriver).
+    void SetAnnouncedVersion(const std::u16string& version);
+
     // Connects without any prompt. Throws EDatabaseError on failure; then the
     // connection is closed. Does nothing when already open. The connection
     // text is read here (an unknown provider or keyword throws before any
@@ -72,6 +78,10 @@ public:
     // The server's version, read at Open from the driver (2000 until then,
     // and when it cannot be read).
     db::ServerVersion ServerVersion() const;
+
+    // The ODBC driver the last Open chose (a registered name or a library);
+    // empty before the first.
+    std::u16string DriverName() const;
 
     // For TADODataSet.
     detail::ConnectionCore& core();

@@ -221,17 +221,19 @@ std::optional<Key> keyOf(const std::u16string& keyword)
     return std::nullopt;
 }
 
-bool isPort(std::u16string_view text)
+std::optional<std::uint16_t> portOf(std::u16string_view text)
 {
     if (text.empty() || text.size() > 5)
-        return false;
+        return std::nullopt;
     long value = 0;
     for (char16_t c : text) {
         if (c < u'0' || c > u'9')
-            return false;
+            return std::nullopt;
         value = value * 10 + (c - u'0');
     }
-    return value > 0 && value <= 65535;
+    if (value <= 0 || value > 65535)
+        return std::nullopt;
+    return static_cast<std::uint16_t>(value);
 }
 
 // The same promise to every driver: the sa password crosses the network
@@ -272,10 +274,37 @@ std::u16string_view driverKeywords(DriverKind kind)
 
 } // namespace
 
-std::u16string toOdbcConnectionString(const std::u16string& oledbText, const OdbcDriver& driver)
+ServerTarget serverTarget(std::u16string_view server)
+{
+    ServerTarget target;
+    const auto comma = server.rfind(u',');
+    if (const auto port = comma == std::u16string_view::npos ? std::nullopt : portOf(trimBlanks(server.substr(comma + 1)))) {
+        target.host = trimBlanks(server.substr(0, comma));
+        target.host = target.host.substr(0, target.host.find(u'\\'));  // a port given wins over the instance
+        target.port = port;
+    } else if (const auto slash = server.find(u'\\'); slash != std::u16string_view::npos) {
+        target.host = std::u16string(server.substr(0, slash));
+        target.instance = std::u16string(server.substr(slash + 1));
+    } else {
+        target.host = std::u16string(server);
+        target.port = fixed::DefaultTcpPort;
+    }
+    if (SameText(target.host, u"(local)") || target.host == u".")
+        target.host = u"127.0.0.1";
+    return target;
+}
+
+namespace {
+
+// The values of the text's keywords, each as the last pair naming it gave it.
+struct ConnectionFields {
+    std::u16string server, database, uid, pwd;
+};
+
+ConnectionFields readConnectionText(const std::u16string& oledbText)
 {
     std::optional<std::u16string> provider;
-    std::u16string server, database, uid, pwd;
+    ConnectionFields fields;
     for (const auto& [keyword, value] : connstr::parse(oledbText)) {
         const std::optional<Key> key = keyOf(keyword);
         if (!key)
@@ -285,32 +314,35 @@ std::u16string toOdbcConnectionString(const std::u16string& oledbText, const Odb
             if (!provider)  // OLE DB: the first Provider counts, for the others the last
                 provider = value;
             break;
-        case Key::Server: server = value; break;
-        case Key::Database: database = value; break;
-        case Key::Uid: uid = value; break;
-        case Key::Pwd: pwd = value; break;
+        case Key::Server: fields.server = value; break;
+        case Key::Database: fields.database = value; break;
+        case Key::Uid: fields.uid = value; break;
+        case Key::Pwd: fields.pwd = value; break;
         case Key::Ignored: break;
         }
     }
     const std::u16string versioned = std::u16string(fixed::Provider) + u".1";
     if (!provider || !(SameText(*provider, fixed::Provider) || SameText(*provider, versioned)))
         throw EDatabaseError(u"Provider cannot be found. It may not be properly installed");
+    return fields;
+}
 
-    // "host,port" names the port; "host\instance" is resolved by the driver
-    // through the server's UDP 1434; a plain host means the default port.
-    std::u16string host = server;
-    std::u16string port;
-    if (const auto comma = server.rfind(u','); comma != std::u16string::npos &&
-                                               isPort(trimBlanks(std::u16string_view(server).substr(comma + 1)))) {
-        host = trimBlanks(std::u16string_view(server).substr(0, comma));
-        port = trimBlanks(std::u16string_view(server).substr(comma + 1));
-        if (const auto slash = host.find(u'\\'); slash != std::u16string::npos)
-            host.erase(slash);  // a port given wins over the instance look-up
-    } else if (server.find(u'\\') == std::u16string::npos) {
-        port = asciiToUtf16(std::to_string(fixed::DefaultTcpPort));
-    }
-    if (SameText(host, u"(local)") || host == u".")
-        host = u"127.0.0.1";
+} // namespace
+
+std::u16string serverOf(const std::u16string& oledbText)
+{
+    return readConnectionText(oledbText).server;
+}
+
+std::u16string toOdbcConnectionString(const std::u16string& oledbText, const OdbcDriver& driver)
+{
+    const auto [server, database, uid, pwd] = readConnectionText(oledbText);
+
+    // An instance without a port is resolved by the driver through the
+    // host's UDP 1434.
+    const ServerTarget target = serverTarget(server);
+    const std::u16string host = target.instance.empty() ? target.host : target.host + u'\\' + target.instance;
+    const std::u16string port = target.port ? asciiToUtf16(std::to_string(*target.port)) : std::u16string();
 
     const BraceStyle style = driver.braces;
     // Driver first: the driver manager reads only that, and FreeTDS before

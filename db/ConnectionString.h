@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -53,6 +54,21 @@ std::u16string connectionText(const std::u16string& server, const std::u16string
 // port) or "host" for a default instance (the default port).
 std::u16string serverAddress(const std::u16string& host, const std::u16string& instance,
                              std::optional<std::uint16_t> tcpPort);
+
+// Where a Server= value points, read as the drivers read it: "host,port"
+// (a port given wins over an instance), "host\instance" (the port is for the
+// host's browser service to name), or a plain host (the default port).
+// "(local)" and "." are this machine.
+struct ServerTarget {
+    std::u16string host;
+    std::u16string instance;  // empty unless no port is given
+    std::optional<std::uint16_t> port;
+};
+ServerTarget serverTarget(std::u16string_view server);
+
+// The Server= value of the OLE DB style text (under any of its names), empty
+// when it has none. Throws EDatabaseError as toOdbcConnectionString() does.
+std::u16string serverOf(const std::u16string& oledbText);
 
 // Which family a driver belongs to, for the keywords it understands.
 enum class DriverKind {

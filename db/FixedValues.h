@@ -33,4 +33,17 @@ constexpr bool isRoutineMessage(long number)
            RoutineMessageNumbers.end();
 }
 
+// log_reuse_wait_desc values that hold nothing (Learn, "The transaction
+// log"): NOTHING; CHECKPOINT, "a routine reason" (no checkpoint since the
+// last truncation, or the head of the log still in its VLF); and
+// OTHER_TRANSIENT, "currently not used". What the VLFs say explains the log.
+inline constexpr std::array<std::u16string_view, 3> RoutineReuseWaits = {u"NOTHING", u"CHECKPOINT",
+                                                                          u"OTHER_TRANSIENT"};
+
+constexpr bool isRoutineReuseWait(std::u16string_view wait)
+{
+    return wait.empty() ||
+           std::find(RoutineReuseWaits.begin(), RoutineReuseWaits.end(), wait) != RoutineReuseWaits.end();
+}
+
 } // namespace db::fixed

@@ -4,13 +4,6 @@
 
 namespace db {
 
-namespace {
-
-// KB 907511: a log shrinks to two VLFs at the least, all its files together.
-constexpr std::size_t LogVlfFloor = 2;
-
-} // namespace
-
 // A checkpoint or a truncating backup frees everything before the oldest
 // log still needed; with nothing holding it, that lies in the VLF being
 // written.
@@ -43,7 +36,7 @@ ShrinkForecast forecastShrink(const std::vector<VirtualLogFile>& log, int fileId
             return {f.sizeBytes, ForecastStop::VlfBoundary};
         if (last.active)
             return {f.sizeBytes, ForecastStop::InUse};
-        if (logVlfs <= LogVlfFloor)
+        if (logVlfs <= MinimumVlfs)
             return {f.sizeBytes, ForecastStop::TwoVlfFloor};
         f.sizeBytes = last.startOffset;
         --logVlfs;

@@ -4,7 +4,6 @@
 #include "db/AdoDataSet.h"
 #include "db/Errors.h"
 #include "db/FixedValues.h"
-#include "db/LogLayout.h"
 #include "db/SqlText.h"
 #include "db/Text.h"
 #include "db/Variant.h"
@@ -16,25 +15,7 @@ namespace db {
 
 namespace {
 
-constexpr std::int64_t PagesPerMb = 128;  // 8 KB pages
-constexpr std::int64_t TargetPages = sql::ShrinkTargetMb * PagesPerMb;
-constexpr long EndOfLogInUse = 9008;  // DBCC SHRINKFILE: the VLF at the end holds the active log
-constexpr std::int32_t LogFileStatus = 0x40;  // sysfiles.status
-
-std::int64_t integerOf(const Variant& value)
-{
-    if (value.IsNull() || value.IsEmpty())
-        return 0;
-    if (value.Type() == VarType::Integer)
-        return value.AsInteger();
-    if (value.Type() == VarType::Float)
-        return static_cast<std::int64_t>(value.AsFloat());
-    try {
-        return std::stoll(toUtf8(Trim(VarToStr(value))));
-    } catch (const std::exception&) {
-        return 0;
-    }
-}
+constexpr std::int64_t SelectIntoBulkCopy = 4;   // sysdatabases.status: 'select into/bulkcopy'
 
 // The database's model, for putting it back; SIMPLE counts as none.
 std::optional<RecoveryModel> modelToKeep(RecoveryModel model)
@@ -87,6 +68,7 @@ TLogJob::TLogJob(TADOConnection& connection, std::u16string database, std::u16st
     , file_(std::move(file))
     , dialect_(connection.ServerVersion())
     , systemLog_(TruncatesAtEveryCheckpoint(database_))
+    , cancel_(connection)
 {
 }
 
@@ -116,38 +98,22 @@ void TLogJob::requireDatabase()
         throw EDatabaseError(u"The connection is not in database '" + database_ + u"'");
 }
 
-// Whether the database has a log backup chain, read before the job can
-// break it: from 2005 the server says so (a database backup that log backups
-// can follow); on 2000, a database outside SIMPLE that msdb records a backup
-// of. False when it cannot be read.
-bool TLogJob::readHadChain()
-{
-    try {
-        if (dialect_.hasCatalogViews())
-            return firstValue(sql::selectLastLogBackup(), u"last_log_backup_lsn").has_value();
-        const std::optional<RecoveryModel> model = readModel();
-        return model && *model != RecoveryModel::Simple &&
-               firstValue(sql::selectBackupHistory(database_), u"backup_set_id").has_value();
-    } catch (const EDatabaseError&) {
-        return false;
-    }
-}
-
 void TLogJob::SetTruncateLogOnCheckpoint(bool on)
 {
-    requireDatabase();
-    hadChain_ = !systemLog_ && readHadChain();
-    if (systemLog_)
-        return;
-    const CommandTimeout unlimited(connection_, 0);
-    setCancellable(true);
     try {
+        requireDatabase();
+        hadChain_ = !systemLog_ && readHadChain();
+        if (systemLog_)
+            return;
+        const CommandTimeout unlimited(connection_, 0);
         setOption(on);
-    } catch (...) {
-        setCancellable(false);
-        throw;
+    } catch (const EDatabaseError& e) {
+        // A failure after the user asked to cancel is the cancel's.
+        if (!cancel_.Requested())
+            throw EOptionFailed(e);
+        readOutcome();
+        throw cancelledError();
     }
-    setCancellable(false);
 }
 
 void TLogJob::setOption(bool on)
@@ -155,49 +121,65 @@ void TLogJob::setOption(bool on)
     if (dialect_.truncatesWithBackupLog()) {
         const std::optional<RecoveryModel> before = readModel();
         work(sql::setTruncLogOnCheckpoint(database_, on));
-        if (on) {
+        if (on)
             wanted_ = RecoveryModel::Simple;
-            brokeChain_ = true;
-        } else if (before) {
-            wanted_ = *before == RecoveryModel::Simple ? RecoveryModel::Full : *before;
-        }
+        else if (before)
+            wanted_ = *before == RecoveryModel::Simple ? modelWithoutTruncation() : before;
         return;
     }
     const std::optional<RecoveryModel> model = readModel();
     if (!model)
         throw EDatabaseError(u"The recovery model of database '" + database_ + u"' cannot be read");
-    if (on && *model != RecoveryModel::Simple) {
-        work(sql::setRecoveryModel(database_, RecoveryModel::Simple));
-        brokeChain_ = true;
-    } else if (!on && *model == RecoveryModel::Simple) {
+    if (on && *model != RecoveryModel::Simple)
+        work(sql::setRecoveryModel(database_, RecoveryModel::Simple), &brokeChain_);
+    else if (!on && *model == RecoveryModel::Simple)
         work(sql::setRecoveryModel(database_, RecoveryModel::Full));
-    }
     wanted_ = on ? RecoveryModel::Simple : (*model == RecoveryModel::Simple ? RecoveryModel::Full : *model);
 }
 
-void TLogJob::setCancellable(bool on)
+// The model 'trunc. log on chkpt.' cleared leaves: BULK_LOGGED with 'select
+// into/bulkcopy', else FULL (SQL Server 2000 Books Online, "Selecting a
+// Recovery Model"). None when the options cannot be read.
+std::optional<RecoveryModel> TLogJob::modelWithoutTruncation()
 {
-    std::lock_guard lock(cancelMutex_);
-    cancellable_ = on;
-}
-
-void TLogJob::Cancel()
-{
-    std::lock_guard lock(cancelMutex_);
-    cancelRequested_ = true;
-    if (cancellable_)
-        connection_.Cancel();
-}
-
-// One statement of the work proper: not sent once a cancel was asked for.
-std::vector<ServerMessage> TLogJob::work(const std::u16string& sql)
-{
-    {
-        std::lock_guard lock(cancelMutex_);
-        if (cancelRequested_)
-            throw EDatabaseError(u"Operation canceled", "HY008");
+    try {
+        const auto status = firstValue(sql::selectDatabaseStatus(database_), u"status");
+        const auto bits = status ? ExactInteger(Variant::FromText(*status)) : std::nullopt;
+        if (!bits)
+            return std::nullopt;
+        return (*bits & SelectIntoBulkCopy) != 0 ? RecoveryModel::BulkLogged : RecoveryModel::Full;
+    } catch (const EDatabaseError&) {
+        return std::nullopt;
     }
-    return connection_.Execute(sql);
+}
+
+void TLogJob::Cancel() { cancel_.Request(); }
+
+std::u16string TLogJob::PuttingBack() const
+{
+    const std::lock_guard lock(puttingBackMutex_);
+    return puttingBack_;
+}
+
+// One statement of the work proper: not sent once a cancel was asked for
+// (`*sent` is set once it is), and cancelled, whatever it answered, when a
+// cancel was asked for while it ran.
+std::vector<ServerMessage> TLogJob::work(const std::u16string& sql, bool* sent)
+{
+    cancel_.Begin();
+    if (sent != nullptr)
+        *sent = true;
+    std::vector<ServerMessage> messages;
+    try {
+        messages = connection_.Execute(sql);
+    } catch (const EDatabaseError&) {
+        if (cancel_.End())
+            throw cancelledError();
+        throw;
+    }
+    if (cancel_.End())
+        throw cancelledError();
+    return messages;
 }
 
 void TLogJob::truncateAndShrink()
@@ -209,25 +191,24 @@ void TLogJob::truncateAndShrink()
     }
     if (dialect_.truncatesWithBackupLog()) {
         requireDatabase();
+        bool sent = false;
         try {
-            shrinkMessages_ = work(sql::truncateAndShrink(database_, file_));
+            shrinkMessages_ = work(sql::truncateAndShrink(database_, file_), &sent);
         } catch (const EDatabaseError&) {
             // BACKUP reports its every failure with 3013: without it, the
-            // log was truncated before whatever else failed.
+            // log may have been truncated before whatever else failed.
             const auto& errors = connection_.Errors();
-            if (std::none_of(errors.begin(), errors.end(), [](const ServerMessage& m) { return m.number == 3013; }))
+            if (sent && std::none_of(errors.begin(), errors.end(), [](const ServerMessage& m) { return m.number == 3013; }))
                 brokeChain_ = true;
             throw;
         }
         brokeChain_ = true;
         return;
     }
-    const std::optional<RecoveryModel> keep = modelToKeep(wanted_.value_or(RecoveryModel::Simple));
-    if (keep) {
+    if (modelToKeep(wanted_.value_or(RecoveryModel::Simple))) {
         // A switch whose answer was lost (a cancel, a dropped link) may still
-        // have happened: the put-back runs whenever it may have.
-        switched_ = true;
-        work(sql::setRecoveryModel(database_, RecoveryModel::Simple));
+        // have happened: the put-back runs whenever it was sent.
+        work(sql::setRecoveryModel(database_, RecoveryModel::Simple), &switched_);
         brokeChain_ = true;
     }
     requireDatabase();
@@ -239,13 +220,24 @@ void TLogJob::truncateAndShrink()
 void TLogJob::putModelBack()
 {
     const std::u16string statement = sql::setRecoveryModel(database_, *wanted_);
+    {
+        const std::lock_guard lock(puttingBackMutex_);
+        puttingBack_ = statement;
+    }
+    const auto done = [this] {
+        const std::lock_guard lock(puttingBackMutex_);
+        puttingBack_.clear();
+    };
     for (int attempt = 1;; ++attempt) {
         try {
             connection_.Execute(statement);
+            done();
             return;
         } catch (const EDatabaseError&) {
-            if (attempt == 2 || connection_.Connected())
+            if (attempt == 2 || connection_.Connected()) {
+                done();
                 throw;
+            }
         }
     }
 }
@@ -255,13 +247,11 @@ void TLogJob::TruncateAndShrink()
     std::exception_ptr failure;
     {
         const CommandTimeout unlimited(connection_, 0);
-        setCancellable(true);
         try {
             truncateAndShrink();
         } catch (const EDatabaseError&) {
             failure = std::current_exception();
         }
-        setCancellable(false);
         if (switched_) {
             try {
                 putModelBack();
@@ -276,99 +266,6 @@ void TLogJob::TruncateAndShrink()
         std::rethrow_exception(failure);
     if (outcome_.modelNotRestored)
         throw EDatabaseError(u"The recovery model of database '" + database_ + u"' could not be put back");
-}
-
-// Each part on its own, never throwing: what cannot be read stays unknown.
-void TLogJob::readOutcome()
-{
-    outcome_.chainBroken = hadChain_.value_or(false) && brokeChain_;
-    if (wanted_) {
-        std::optional<RecoveryModel> now;
-        try {
-            now = readModel();
-        } catch (const EDatabaseError&) {
-        }
-        if (now != wanted_) {
-            outcome_.modelNotRestored = true;
-            outcome_.modelNow = now;
-            outcome_.putBack = sql::setRecoveryModel(database_, *wanted_);
-        }
-    }
-    try {
-        requireDatabase();
-        TADODataSet query;
-        query.SetConnection(&connection_);
-        query.SetCommandText(sql::selectFileByName(file_));
-        query.Open();
-        if (query.RecordCount() == 0)
-            return;
-        const std::int64_t pages = integerOf(query.FieldValue(u"size"));
-        outcome_.sizePages = pages;
-        outcome_.isLog = (integerOf(query.FieldValue(u"status")) & LogFileStatus) != 0;
-        if (pages > TargetPages)
-            readShortfall(static_cast<int>(integerOf(query.FieldValue(u"fileid"))));
-    } catch (const EDatabaseError&) {
-    }
-}
-
-void TLogJob::readShortfall(int fileId)
-{
-    if (!outcome_.isLog) {
-        outcome_.shortfall = Shortfall::DataFile;
-        return;
-    }
-    LogShortfall layout = LogShortfall::None;
-    try {
-        TADODataSet query;
-        query.SetConnection(&connection_);
-        query.SetCommandText(sql::selectLogInfo());
-        query.Open();
-        std::vector<VirtualLogFile> vlfs;
-        for (int i = 0; i < query.RecordCount(); ++i, query.Next()) {
-            VirtualLogFile v;
-            v.fileId = static_cast<int>(integerOf(query.FieldValue(u"FileId")));
-            v.startOffset = integerOf(query.FieldValue(u"StartOffset"));
-            v.size = integerOf(query.FieldValue(u"FileSize"));
-            v.active = integerOf(query.FieldValue(u"Status")) == 2;
-            v.madeAtCreation = integerOf(query.FieldValue(u"CreateLSN")) == 0;
-            vlfs.push_back(v);
-        }
-        layout = explainShortfall(vlfsOfFile(std::move(vlfs), fileId), TargetPages * 8192);
-    } catch (const EDatabaseError&) {
-    }
-    if (layout == LogShortfall::VlfBoundary) {
-        outcome_.shortfall = Shortfall::VlfBoundary;
-        return;
-    }
-    if (dialect_.hasCatalogViews()) {
-        try {
-            const std::u16string wait = firstValue(sql::selectLogReuseWait(database_), u"log_reuse_wait_desc")
-                                            .value_or(u"");
-            if (!wait.empty() && wait != u"NOTHING") {
-                outcome_.shortfall = Shortfall::Held;
-                outcome_.holdReason = wait;
-                return;
-            }
-        } catch (const EDatabaseError&) {
-        }
-    }
-    const bool endInUse = std::any_of(shrinkMessages_.begin(), shrinkMessages_.end(),
-                                      [](const ServerMessage& m) { return m.number == EndOfLogInUse; });
-    if (endInUse || layout == LogShortfall::ActiveAtEnd) {
-        outcome_.shortfall = Shortfall::ActiveAtEnd;
-        return;
-    }
-    if (layout == LogShortfall::CreationVlfs) {
-        outcome_.shortfall = Shortfall::CreationVlfs;
-        return;
-    }
-    for (const ServerMessage& m : shrinkMessages_) {
-        if (!fixed::isRoutineMessage(m.number)) {
-            outcome_.shortfall = Shortfall::ShrinkMessage;
-            outcome_.shrinkMessage = m.text;
-            return;
-        }
-    }
 }
 
 } // namespace db

@@ -4,9 +4,10 @@
 // understands (see ServerGeneration.h), each statement in autocommit mode.
 #pragma once
 
+#include "db/Errors.h"
+#include "db/JobCancel.h"
 #include "db/ServerGeneration.h"
 
-#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -25,7 +26,7 @@ enum class Shortfall {
     VlfBoundary,    // a log shrinks in whole VLFs: the first boundary above the target
     Held,           // something keeps the log from being reused (holdReason)
     ActiveAtEnd,    // the active log sits in the VLF at the end of the file
-    CreationVlfs,   // a log cannot shrink below the VLFs made at its creation
+    TwoVlfFloor,    // a log keeps two VLFs, whatever their size (vlfPages)
     ShrinkMessage,  // the shrink's own message says why (2000)
 };
 
@@ -36,6 +37,7 @@ struct LogJobOutcome {
     Shortfall shortfall = Shortfall::None;
     std::u16string holdReason;     // log_reuse_wait_desc as the server spells it
     std::u16string shrinkMessage;  // the shrink's message, for ShrinkMessage
+    std::vector<std::int64_t> vlfPages;  // the VLFs left, for TwoVlfFloor
     // The database had a log backup chain, and the job broke it.
     bool chainBroken = false;
     // Set when the database is not in the recovery model the user chose:
@@ -55,6 +57,14 @@ bool TruncatesAtEveryCheckpoint(const std::u16string& database);
 // one of the two above), as the check box shows it. The connection must be open.
 bool TruncatesLogOnCheckpoint(TADOConnection& connection, const std::u16string& database);
 
+// The option step failed on its own (the server refused it, the link went):
+// the failure is the server's, not the job's report's. A cancel the user
+// asked for is not one of these.
+class EOptionFailed : public EDatabaseError {
+public:
+    explicit EOptionFailed(const EDatabaseError& error) : EDatabaseError(error) {}
+};
+
 class TLogJob {
 public:
     // The connection must be open and in the job's database.
@@ -65,6 +75,8 @@ public:
     // 2000 and 2005 with sp_dboption, from 2008 through the recovery model
     // (SIMPLE when on; FULL when off and the database is SIMPLE, FULL and
     // BULK_LOGGED being left as they are). tempdb and master keep theirs.
+    // Throws EOptionFailed when it failed, nothing more sent; after a cancel,
+    // reads the outcome and throws "Operation canceled".
     void SetTruncateLogOnCheckpoint(bool on);
 
     // Truncates the inactive log without a backup and shrinks the file,
@@ -74,23 +86,31 @@ public:
     // first error, or the failure to put the model back.
     void TruncateAndShrink();
 
-    // Ends the running statement of either step (from another thread) and
-    // keeps the rest of the work from starting; putting the model back is
-    // never cancelled. Safe at any time.
+    // Asks to stop: the statement running gets an attention (from a thread
+    // of the job's own), none after it is sent, and a statement that ran
+    // meanwhile counts as cancelled whatever it answered. Putting the model
+    // back is never cancelled. Returns at once; safe at any time, from any
+    // thread.
     void Cancel();
+
+    // While the model is being put back: the statement that does it; else
+    // empty. Safe from any thread.
+    std::u16string PuttingBack() const;
 
     const LogJobOutcome& Outcome() const { return outcome_; }
 
 private:
     std::optional<std::u16string> firstValue(const std::u16string& sql, const std::u16string& column);
     std::optional<RecoveryModel> readModel();
+    std::optional<RecoveryModel> modelWithoutTruncation();
     void requireDatabase();
     void setOption(bool on);
-    void setCancellable(bool on);
-    std::vector<ServerMessage> work(const std::u16string& sql);
+    std::vector<ServerMessage> work(const std::u16string& sql, bool* sent = nullptr);
     void truncateAndShrink();
     void putModelBack();
+    // The outcome (LogOutcome.cpp).
     bool readHadChain();
+    bool chainGone(std::optional<RecoveryModel> now);
     void readOutcome();
     void readShortfall(int fileId);
 
@@ -101,14 +121,14 @@ private:
     bool systemLog_;  // tempdb or master: truncated at checkpoints whatever the model
     std::optional<RecoveryModel> wanted_;  // what the user chose, once known
     std::optional<bool> hadChain_;
-    bool brokeChain_ = false;
-    bool switched_ = false;  // switched to SIMPLE for the truncation
+    bool brokeChain_ = false;  // a statement that breaks the chain may have run (if unreadable)
+    bool switched_ = false;    // a switch to SIMPLE for the truncation was sent
     std::vector<ServerMessage> shrinkMessages_;
     LogJobOutcome outcome_;
 
-    std::mutex cancelMutex_;
-    bool cancelRequested_ = false;
-    bool cancellable_ = false;
+    mutable std::mutex puttingBackMutex_;
+    std::u16string puttingBack_;
+    TJobCancel cancel_;
 };
 
 } // namespace db

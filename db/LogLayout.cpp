@@ -12,9 +12,9 @@ std::vector<VirtualLogFile> vlfsOfFile(std::vector<VirtualLogFile> all, int file
     return all;
 }
 
-// A shrink removes whole VLFs from the end, and only reusable ones, and keeps
-// the log's first VLFs; whichever of these stopped it is the reason.
-LogShortfall explainShortfall(const std::vector<VirtualLogFile>& vlfs, std::int64_t targetBytes)
+// A shrink removes whole VLFs from the end, and only reusable ones, and
+// leaves the log two at the least; whichever of these stopped it is the reason.
+LogShortfall explainShortfall(const std::vector<VirtualLogFile>& vlfs, std::size_t logVlfs, std::int64_t targetBytes)
 {
     if (vlfs.empty())
         return LogShortfall::None;
@@ -23,8 +23,8 @@ LogShortfall explainShortfall(const std::vector<VirtualLogFile>& vlfs, std::int6
         return LogShortfall::VlfBoundary;
     if (last.active)
         return LogShortfall::ActiveAtEnd;
-    if (std::all_of(vlfs.begin(), vlfs.end(), [](const VirtualLogFile& v) { return v.madeAtCreation; }))
-        return LogShortfall::CreationVlfs;
+    if (logVlfs <= MinimumVlfs)
+        return LogShortfall::TwoVlfFloor;
     return LogShortfall::None;
 }
 

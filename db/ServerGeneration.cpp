@@ -25,17 +25,22 @@ constexpr std::pair<RecoveryModel, const char16_t*> Names[] = {
 
 ServerVersion ServerVersion::parse(std::u16string_view text)
 {
+    return tryParse(text).value_or(ServerVersion{});
+}
+
+std::optional<ServerVersion> ServerVersion::tryParse(std::u16string_view text)
+{
     std::size_t at = 0;
     const auto major = number(text, at);
     if (!major || at >= text.size() || text[at++] != u'.')
-        return {};
+        return std::nullopt;
     const auto minor = number(text, at);
     if (!minor || at >= text.size() || text[at++] != u'.')
-        return {};
+        return std::nullopt;
     const auto build = number(text, at);
     if (!build || *major < 7)  // nothing before SQL Server 7 speaks TDS 7
-        return {};
-    return {*major, *minor, *build};
+        return std::nullopt;
+    return ServerVersion{*major, *minor, *build};
 }
 
 std::optional<RecoveryModel> recoveryModelNamed(std::u16string_view name)

@@ -17,6 +17,9 @@ struct ServerVersion {
     // "15.00.4355", as ODBC's SQL_DBMS_VER has it; what cannot be read
     // counts as SQL Server 2000.
     static ServerVersion parse(std::u16string_view text);
+    // The same, or nothing when the text is no version of a TDS 7 server:
+    // for choices that must not guess.
+    static std::optional<ServerVersion> tryParse(std::u16string_view text);
     friend bool operator==(const ServerVersion&, const ServerVersion&) = default;
 };
 

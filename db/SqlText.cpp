@@ -129,6 +129,11 @@ std::u16string truncateAndShrink(const std::u16string& database, const std::u16s
     return u"BACKUP LOG " + ident(database) + u" WITH TRUNCATE_ONLY " + shrinkFile(fileName);
 }
 
+std::u16string selectDatabaseStatus(const std::u16string& database)
+{
+    return u"select status from master..sysdatabases where name = " + literal(database);
+}
+
 std::u16string selectRecoveryModel(const std::u16string& database)
 {
     return u"select convert(nvarchar(60), databasepropertyex(" + literal(database) + u", 'Recovery')) as recovery_model";

@@ -41,6 +41,8 @@ std::u16string setTruncLogOnCheckpoint(const std::u16string& database, bool on);
 // An empty file name stays empty, and the server answers with a syntax error.
 std::u16string shrinkFile(const std::u16string& fileName);
 std::u16string truncateAndShrink(const std::u16string& database, const std::u16string& fileName);
+// The database's sysdatabases.status, whose bits hold its options.
+std::u16string selectDatabaseStatus(const std::u16string& database);
 
 // The job from 2008 on, where sp_dboption and TRUNCATE_ONLY are gone: the
 // recovery model, read and set, each in a batch of its own; and the batch

@@ -4,6 +4,7 @@
 #include "Text.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 
 namespace db {
@@ -68,6 +69,31 @@ const std::vector<std::uint8_t>& Variant::AsBytes() const
     return get<std::vector<std::uint8_t>>(value_, Type(), u"Array of Byte");
 }
 const DateTimeValue& Variant::AsDateTime() const { return get<DateTimeValue>(value_, Type(), u"Date"); }
+
+std::optional<std::int64_t> ExactInteger(const Variant& value)
+{
+    switch (value.Type()) {
+    case VarType::Integer:
+        return value.AsInteger();
+    case VarType::Float: {
+        // 2^63 is exactly representable; anything from it on is out of range.
+        const double d = value.AsFloat();
+        if (d != std::floor(d) || d < -9223372036854775808.0 || d >= 9223372036854775808.0)
+            return std::nullopt;
+        return static_cast<std::int64_t>(d);
+    }
+    case VarType::Text: {
+        const std::string text = toUtf8(Trim(value.AsText()));
+        std::int64_t n = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+        if (text.empty() || error != std::errc() || end != text.data() + text.size())
+            return std::nullopt;
+        return n;
+    }
+    default:
+        return std::nullopt;
+    }
+}
 
 std::u16string VarTypeName(VarType type)
 {

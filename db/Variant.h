@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -57,6 +58,11 @@ private:
 // them). Null throws EDatabaseError
 // "Could not convert variant of type (Null) into type (String)".
 std::u16string VarToStr(const Variant& value);
+
+// The value as a 64-bit integer when it is exactly one: an integer, a whole
+// float within range, or text of decimal digits (how exact numerics arrive)
+// that fits; none for anything else, NULL and a number too wide included.
+std::optional<std::int64_t> ExactInteger(const Variant& value);
 
 // The name of a variant type as conversion errors show it ("Null", "Int64"...).
 std::u16string VarTypeName(VarType type);

@@ -1,5 +1,6 @@
 #include "report/LogReport.h"
 
+#include "db/FixedValues.h"
 #include "db/Text.h"
 
 #include <algorithm>
@@ -40,15 +41,12 @@ Reason DatabaseReport::reason() const
     return Reason::None;
 }
 
-// NOTHING and the two the job itself clears (a checkpoint, a log backup the
-// truncation stands in for) hold nothing; OTHER_TRANSIENT "is currently not
-// used" (Learn, "The transaction log"). Every other value names what holds it.
+// What holds nothing (db/FixedValues.h), and LOG_BACKUP, which the job's
+// truncation stands in for: every other value names what holds the log.
 bool holdsLog(const std::u16string& reuseWait)
 {
-    for (const char16_t* none : {u"", u"NOTHING", u"CHECKPOINT", u"LOG_BACKUP", u"OTHER_TRANSIENT"})
-        if (db::sameAscii(db::Trim(reuseWait), none))
-            return false;
-    return true;
+    const std::u16string wait = db::Trim(reuseWait);
+    return !db::fixed::isRoutineReuseWait(wait) && wait != u"LOG_BACKUP";
 }
 
 std::u16string generationName(const db::ServerVersion& version)

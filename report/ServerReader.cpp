@@ -183,6 +183,7 @@ ServerReport readServer(const ServerTarget& target, const ReadOptions& options)
     report.address = target.address;
     db::TADOConnection connection;
     connection.SetConnectionTimeout(options.loginTimeoutSeconds);
+    connection.SetAnnouncedVersion(target.announcedVersion);
     connection.SetConnectionString(db::connectionText(target.address, std::u16string(db::fixed::BrowseDatabase),
                                                       std::u16string(db::fixed::Login), options.password));
     try {

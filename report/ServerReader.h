@@ -11,6 +11,9 @@ namespace report {
 struct ServerTarget {
     std::u16string name;     // as shown
     std::u16string address;  // the connection's Server= value
+    // The version its browser service announced ("8.00.194"), for a server
+    // found by discovery: it chooses the driver (TADOConnection::SetAnnouncedVersion).
+    std::u16string announcedVersion;
 };
 
 struct ReadOptions {

@@ -90,7 +90,7 @@ public:
 } // namespace
 
 void whileBusy(QWidget* owner, const QString& what, const std::function<void()>& work,
-               const std::function<void()>& cancel)
+               const std::function<void()>& cancel, const std::function<QString()>& status)
 {
     // A panel inside the window rather than a window of its own: it takes
     // neither the activation nor the focus, so a list about to open stays
@@ -116,6 +116,8 @@ void whileBusy(QWidget* owner, const QString& what, const std::function<void()>&
     elapsed.start();
     qint64 cancelledAt = -1;
     const auto askToCancel = [&] {
+        if (cancelledAt >= 0)
+            return;
         if (cancelButton != nullptr)
             cancelButton->setEnabled(false);
         cancelledAt = elapsed.elapsed();
@@ -144,8 +146,10 @@ void whileBusy(QWidget* owner, const QString& what, const std::function<void()>&
 
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, &box, [&] {
+        const QString now = status ? status() : QString();
+        const QString doing = !now.isEmpty() ? now : cancelledAt >= 0 ? text::Cancelling : QString();
         const QString seconds = text::Elapsed.arg(elapsed.elapsed() / 1000);
-        label->setText(what + u'\n' + (cancelledAt >= 0 ? text::Cancelling + u'\n' + seconds : seconds));
+        label->setText(what + u'\n' + (doing.isEmpty() ? seconds : doing + u'\n' + seconds));
         if (elapsed.elapsed() >= BusyBoxDelayMs && !box.isVisible()) {
             box.adjustSize();
             box.resize(std::max(box.width(), owner->width() * 2 / 3), box.height());
@@ -153,8 +157,6 @@ void whileBusy(QWidget* owner, const QString& what, const std::function<void()>&
             box.raise();
             box.show();
         }
-        if (cancelledAt >= 0 && elapsed.elapsed() - cancelledAt >= 1000)
-            askToCancel();
     });
     tick.start(BusyBoxDelayMs / 3);
     loop.exec();

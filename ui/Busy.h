@@ -23,10 +23,11 @@ inline constexpr const char* BusyCancelName = "BusyCancel";
 // Runs `work` on a worker thread and waits for it in a local event loop;
 // rethrows on this thread whatever `work` threw. `work` must not touch
 // widgets. With `cancel`, the panel offers a cancel button that calls it on
-// this thread (and again each second until `work` returns, in case the first
-// call came just before the statement it was meant for); `cancel` must be
-// safe to call at any time, also once there is nothing left to cancel.
+// this thread, once; `cancel` must return at once and be safe to call at any
+// time, also once there is nothing left to cancel. With `status`, the panel
+// shows what it returns (when not empty) under `what`, asked on this thread
+// as the panel is drawn; it must return at once too.
 void whileBusy(QWidget* owner, const QString& what, const std::function<void()>& work,
-               const std::function<void()>& cancel = {});
+               const std::function<void()>& cancel = {}, const std::function<QString()>& status = {});
 
 } // namespace ui

@@ -3,7 +3,6 @@
 #include "Messages.h"
 #include "db/Errors.h"
 
-#include <QApplication>
 #include <QMessageBox>
 
 namespace ui {
@@ -24,8 +23,7 @@ QString errorMessage(const std::exception& error)
 
 void showErrorReport(const QString& message)
 {
-    QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(),
-                    errorReportText(message), QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Critical, text::ApplicationTitle, errorReportText(message), QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
 }

@@ -28,6 +28,15 @@ QString sentence(QString text)
     return text;
 }
 
+// The size of the (one or two) VLFs a log keeps: each the same, as the
+// first VLFs of a log are, or one by one.
+QString vlfSizes(const std::vector<std::int64_t>& pages)
+{
+    if (pages.size() == 2 && pages[0] != pages[1])
+        return text::VlfSizes.arg(megabytes(pages[0]), megabytes(pages[1]));
+    return text::VlfEach.arg(megabytes(pages.front()));
+}
+
 // The file's size and, when it stayed above the target, why.
 QString sizeReport(const db::LogJobOutcome& o)
 {
@@ -44,7 +53,7 @@ QString sizeReport(const db::LogJobOutcome& o)
     case db::Shortfall::DataFile: return because(text::BecauseDataFile);
     case db::Shortfall::Held: return because(reuseWaitText(qstr(o.holdReason)));
     case db::Shortfall::ActiveAtEnd: return because(text::BecauseActiveAtEnd);
-    case db::Shortfall::CreationVlfs: return because(text::BecauseCreationVlfs);
+    case db::Shortfall::TwoVlfFloor: return because(text::BecauseTwoVlfFloor.arg(vlfSizes(o.vlfPages)));
     case db::Shortfall::ShrinkMessage: return because(qstr(o.shrinkMessage));
     case db::Shortfall::None: break;
     }
@@ -78,12 +87,12 @@ QString megabytes(std::int64_t pages)
 
 QString reuseWaitText(const QString& reuseWait)
 {
-    // Every value log_reuse_wait_desc has had, 2005 to 2022.
+    // Every value log_reuse_wait_desc has had, 2005 to 2022, but those that
+    // hold nothing (db/FixedValues.h).
     static const struct {
         const char16_t* wait;
         const char16_t* text;
     } Known[] = {
-        {u"CHECKPOINT", u"自上次日志截断以来还没有发生检查点"},
         {u"LOG_BACKUP", u"需要先备份日志"},
         {u"ACTIVE_BACKUP_OR_RESTORE", u"正在备份或还原数据"},
         {u"ACTIVE_TRANSACTION", u"有未结束的事务"},
@@ -93,7 +102,6 @@ QString reuseWaitText(const QString& reuseWait)
         {u"LOG_SCAN", u"正在扫描日志"},
         {u"AVAILABILITY_REPLICA", u"可用性组的辅助副本尚未应用日志"},
         {u"OLDEST_PAGE", u"间接检查点尚未写出最早的脏页"},
-        {u"OTHER_TRANSIENT", u"暂时的原因，稍后再试"},
         {u"XTP_CHECKPOINT", u"内存优化表需要检查点"},
         {u"SLOG_SCAN", u"正在扫描辅助日志（加速数据库恢复）"},
     };
@@ -112,6 +120,12 @@ QString jobFailed(const db::EDatabaseError& error, const db::LogJobOutcome& outc
 {
     const QString reason = error.SqlState() == "HY008" ? text::Cancelled : qstr(error.Message());
     return paragraphs({text::JobFailed, reason, modelReport(outcome, database), chainReport(outcome)});
+}
+
+QString jobProgress(const db::TLogJob& job)
+{
+    const std::u16string statement = job.PuttingBack();
+    return statement.empty() ? QString() : text::PuttingBack.arg(qstr(statement));
 }
 
 QString connectFailed(const std::vector<db::ServerMessage>& errors)

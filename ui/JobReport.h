@@ -24,6 +24,10 @@ QString jobSucceeded(const db::LogJobOutcome& outcome);
 // be put back (and how to put it back), and whether the chain is broken.
 QString jobFailed(const db::EDatabaseError& error, const db::LogJobOutcome& outcome, const QString& database);
 
+// What the running job waits for, for the busy panel: the statement that
+// puts the recovery model back, while it runs; else nothing.
+QString jobProgress(const db::TLogJob& job);
+
 // "数据库连接失败!", then why, with what the user can do about it.
 QString connectFailed(const std::vector<db::ServerMessage>& errors);
 

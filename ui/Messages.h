@@ -36,10 +36,16 @@ inline const QString LogAtVlfBoundary =
 inline const QString LogStayed = QStringLiteral("日志文件现为 %1 MB，未能缩小到 %2 MB");
 inline const QString FileStayed = QStringLiteral("文件现为 %1 MB，未能缩小到 %2 MB");
 inline const QString BecauseDataFile = QStringLiteral("文件中的数据占用着这些空间");
-inline const QString BecauseActiveAtEnd =
-    QStringLiteral("日志的活动部分位于文件末尾。请在下一个检查点之后再运行一次（完整或大容量日志恢复模式下，"
-                   "请在下一次日志备份之后）");
-inline const QString BecauseCreationVlfs = QStringLiteral("日志不能缩小到创建时分配的虚拟日志文件以下");
+// After the job the log has no backup chain (it never had one, or the job's
+// truncation broke it: log backups fail until a database backup), and the
+// next run truncates it again itself: never advise waiting for a log backup.
+inline const QString BecauseActiveAtEnd = QStringLiteral("日志的活动部分位于文件末尾。请在下一个检查点之后再运行一次");
+// %1: the size of the VLFs left, VlfEach or VlfSizes.
+inline const QString BecauseTwoVlfFloor =
+    QStringLiteral("日志至少要保留两个虚拟日志文件（VLF），此日志的 VLF %1，本工具无法使其更小");
+inline const QString VlfEach = QStringLiteral("每个 %1 MB");
+// %1 and %2 in MB.
+inline const QString VlfSizes = QStringLiteral("分别为 %1 MB 和 %2 MB");
 
 inline const QString ChainBroken =
     QStringLiteral("日志备份链已中断：请尽快做一次完整备份，之后的日志备份才能继续。");
@@ -58,5 +64,7 @@ inline const QString Cleaning = QStringLiteral("正在清理日志…");
 inline const QString Elapsed = QStringLiteral("已用 %1 秒");
 inline const QString Cancel = QStringLiteral("取消");
 inline const QString Cancelling = QStringLiteral("正在取消…");
+// %1: the statement that puts the recovery model back, which nothing cancels.
+inline const QString PuttingBack = QStringLiteral("正在恢复原来的恢复模式，等待：%1");
 
 } // namespace ui::text

@@ -16,6 +16,7 @@
 #include "db/Text.h"
 
 #include <QStringList>
+#include <QVariant>
 
 #include <memory>
 #include <utility>
@@ -70,14 +71,27 @@ void ResetSelection(Ui::TFrmMain& form)
     ResetFiles(form);
 }
 
+// A listed server carries where discovery heard it and the version its
+// answer announced.
+constexpr int AddressRole = Qt::UserRole;
+constexpr int AnnouncedVersionRole = Qt::UserRole + 1;
+
+// What the listed server shown in the box carries in that role; nothing for
+// a typed name.
+QVariant Listed(const QComboBox& box, int role)
+{
+    const int i = box.currentIndex();
+    if (i >= 0 && box.itemText(i) == box.currentText())
+        return box.itemData(i, role);
+    return {};
+}
+
 // The list shows names; a listed server is reached where discovery heard it,
 // a typed name as typed.
 QString ServerToConnect(const QComboBox& box)
 {
-    const int i = box.currentIndex();
-    if (i >= 0 && box.itemText(i) == box.currentText() && box.itemData(i).isValid())
-        return box.itemData(i).toString();
-    return box.currentText();
+    const QVariant address = Listed(box, AddressRole);
+    return address.isValid() ? address.toString() : box.currentText();
 }
 
 QString FieldText(const db::TADODataSet& query, const std::u16string& name)
@@ -130,8 +144,10 @@ void TFrmMain::FormCreate(const db::ServerBrowser& Browser)
     try {
         const db::TSqlServerLocator Locator(Browser);
         const db::TNameList Names = Locator.ListAvailableSQLServers();
-        for (int i = 1; i <= Names.Count(); ++i)
+        for (int i = 1; i <= Names.Count(); ++i) {
             CmbServer->addItem(qstr(Names.Item(i)), qstr(Names.Address(i)));
+            CmbServer->setItemData(CmbServer->count() - 1, qstr(Names.Version(i)), AnnouncedVersionRole);
+        }
         if (CmbServer->count() > 0)
             CmbServer->setCurrentIndex(0);
     } catch (const std::exception&) {
@@ -180,6 +196,8 @@ void TFrmMain::CmbDbDropDown()
 {
     CmbDb->clear();
     ConnectedServer.clear();
+    if (SqlConn)
+        SqlConn->SetAnnouncedVersion(u16(Listed(*CmbServer, AnnouncedVersionRole).toString()));
     if (SqlConn && ConnSql(*SqlConn, ServerToConnect(*CmbServer), qstr(db::fixed::BrowseDatabase),
                            EdtUid->text(), EdtPwd->text())) {
         ConnectedServer = CmbServer->currentText();
@@ -267,11 +285,15 @@ void TFrmMain::BtnOkClick()
     }
     db::TLogJob Job(*SqlConn, u16(CmbDb->currentText()), u16(CmbLog->currentText()));
     const bool TruncateLogOnCheckpoint = Chk->isChecked();
-    const auto Cancel = [&Job] { Job.Cancel(); };
-    ui::whileBusy(this, ui::text::Cleaning, [&] { Job.SetTruncateLogOnCheckpoint(TruncateLogOnCheckpoint); }, Cancel);
+    const auto Work = [&] {
+        Job.SetTruncateLogOnCheckpoint(TruncateLogOnCheckpoint);
+        Job.TruncateAndShrink();
+    };
     try {
-        ui::whileBusy(this, ui::text::Cleaning, [&Job] { Job.TruncateAndShrink(); }, Cancel);
+        ui::whileBusy(this, ui::text::Cleaning, Work, [&Job] { Job.Cancel(); }, [&Job] { return ui::jobProgress(Job); });
         ui::showInformation(this, ui::jobSucceeded(Job.Outcome()));
+    } catch (const db::EOptionFailed&) {
+        throw;  // the option itself failed: the server's error, for the default error report
     } catch (const db::EDatabaseError& Error) {
         ui::showInformation(this, ui::jobFailed(Error, Job.Outcome(), CmbDb->currentText()));
     }

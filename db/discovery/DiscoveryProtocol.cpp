@@ -2,7 +2,6 @@
 
 #include "db/Text.h"
 
-
 namespace db::ssrp {
 
 namespace {
@@ -108,6 +107,18 @@ std::u16string InstanceRecord::displayName() const
 std::vector<std::uint8_t> allInstancesRequest(std::uint8_t type)
 {
     return {type};
+}
+
+std::optional<std::vector<std::uint8_t>> instanceRequest(std::u16string_view instance)
+{
+    constexpr std::size_t MaxInstanceNameBytes = 32;
+    const std::string name = toUtf8(instance);
+    if (name.empty() || name.size() > MaxInstanceNameBytes || name.find('\0') != std::string::npos)
+        return std::nullopt;
+    std::vector<std::uint8_t> request = {ClntUcastInst};
+    request.insert(request.end(), name.begin(), name.end());
+    request.push_back(0);
+    return request;
 }
 
 std::optional<std::vector<InstanceRecord>> parseResponse(std::span<const std::uint8_t> datagram)

@@ -17,6 +17,7 @@ inline constexpr std::uint16_t BrowserPort = 1434;
 // Message types (first byte of every datagram).
 inline constexpr std::uint8_t ClntBcastEx = 0x02;   // broadcast: all instances of every host
 inline constexpr std::uint8_t ClntUcastEx = 0x03;   // unicast: all instances of one host
+inline constexpr std::uint8_t ClntUcastInst = 0x04; // unicast: one named instance of one host
 inline constexpr std::uint8_t SvrResp = 0x05;
 
 // 0x05 and the little-endian 16-bit size of the data that follows.
@@ -42,6 +43,11 @@ struct InstanceRecord {
 
 // A one-byte CLNT_BCAST_EX or CLNT_UCAST_EX request.
 std::vector<std::uint8_t> allInstancesRequest(std::uint8_t type);
+
+// A CLNT_UCAST_INST request for the named instance (its name in UTF-8, NUL
+// ended); nothing when the name is empty, holds a NUL or is longer than the
+// 32 bytes the protocol allows.
+std::optional<std::vector<std::uint8_t>> instanceRequest(std::u16string_view instance);
 
 // Parses one whole SVR_RESP datagram. Returns nothing when it is not a
 // well-formed answer:

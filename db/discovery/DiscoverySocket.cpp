@@ -2,66 +2,29 @@
 
 #include "db/Errors.h"
 #include "db/Text.h"
+#include "db/discovery/NativeSocket.h"
 
 #include <algorithm>
 #include <cstring>
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX  // std::clamp and std::find, not the min/max macros
-#endif
-#include <winsock2.h>
-#include <ws2tcpip.h>
 #include <iphlpapi.h>
 #include <mstcpip.h>
 #ifndef SIO_UDP_CONNRESET
 #define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
 #endif
 #else
-#include <arpa/inet.h>
-#include <cerrno>
-#include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #endif
 
 namespace db::net {
 
 namespace {
 
-#ifdef _WIN32
-using NativeSocket = SOCKET;
-const NativeSocket InvalidNative = INVALID_SOCKET;
-
-// Winsock must be started once per process before the first socket.
-void ensureWinsock()
-{
-    struct Session {
-        Session() { WSADATA data; ok = WSAStartup(MAKEWORD(2, 2), &data) == 0; }
-        ~Session() { if (ok) WSACleanup(); }
-        bool ok = false;
-    };
-    static Session session;
-}
-
-int lastError() { return WSAGetLastError(); }
-void closeNative(NativeSocket s) { closesocket(s); }
-using SockLen = int;
-#else
-using NativeSocket = int;
-const NativeSocket InvalidNative = -1;
-void ensureWinsock() {}
-int lastError() { return errno; }
-void closeNative(NativeSocket s) { ::close(s); }
-using SockLen = socklen_t;
-#endif
+using native::Guard;
+using native::lastError;
+using NativeSocket = native::Socket;
 
 sockaddr_in toSockaddr(Endpoint endpoint)
 {
@@ -83,12 +46,6 @@ Endpoint fromSockaddr(const sockaddr_in& address)
                                       std::to_string(error) + ")"));
 }
 
-// Owns the descriptor until the constructor has finished.
-struct Guard {
-    NativeSocket s;
-    ~Guard() { if (s != InvalidNative) closeNative(s); }
-};
-
 } // namespace
 
 std::string toString(std::uint32_t a)
@@ -104,9 +61,9 @@ std::string toString(const Endpoint& endpoint)
 
 UdpSocket::UdpSocket(Endpoint local, bool allowBroadcast)
 {
-    ensureWinsock();
-    Guard guard{::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP)};
-    if (guard.s == InvalidNative)
+    native::ensureStarted();
+    Guard guard(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    if (guard.s == native::Invalid)
         fail("socket()", lastError());
 
     if (allowBroadcast) {
@@ -115,32 +72,26 @@ UdpSocket::UdpSocket(Endpoint local, bool allowBroadcast)
             fail("SO_BROADCAST", lastError());
     }
 
+    if (!native::setNonBlocking(guard.s))
+        fail("making the socket non-blocking", lastError());
 #ifdef _WIN32
-    u_long nonBlocking = 1;
-    if (::ioctlsocket(guard.s, FIONBIO, &nonBlocking) != 0)
-        fail("ioctlsocket(FIONBIO)", lastError());
     // Otherwise an ICMP "port unreachable" for one target makes every later
     // recvfrom fail with WSAECONNRESET.
     BOOL reportReset = FALSE;
     DWORD returned = 0;
     ::WSAIoctl(guard.s, SIO_UDP_CONNRESET, &reportReset, sizeof reportReset, nullptr, 0, &returned, nullptr, nullptr);
-#else
-    const int flags = ::fcntl(guard.s, F_GETFL, 0);
-    if (flags < 0 || ::fcntl(guard.s, F_SETFL, flags | O_NONBLOCK) != 0)
-        fail("fcntl(O_NONBLOCK)", lastError());
 #endif
 
     const sockaddr_in address = toSockaddr(local);
     if (::bind(guard.s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         fail("bind()", lastError());
 
-    handle_ = static_cast<Handle>(guard.s);
-    guard.s = InvalidNative;
+    handle_ = static_cast<Handle>(guard.release());
 }
 
 UdpSocket::~UdpSocket()
 {
-    closeNative(static_cast<NativeSocket>(handle_));
+    native::close(static_cast<NativeSocket>(handle_));
 }
 
 bool UdpSocket::sendTo(std::span<const std::uint8_t> datagram, Endpoint to) noexcept
@@ -160,29 +111,19 @@ bool UdpSocket::sendTo(std::span<const std::uint8_t> datagram, Endpoint to) noex
 
 UdpSocket::Wait UdpSocket::waitReadable(std::chrono::milliseconds timeout) noexcept
 {
-    const auto ms = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(timeout.count(), 0, 60'000));
-#ifdef _WIN32
-    WSAPOLLFD fd{};
+    native::PollFd fd{};
     fd.fd = static_cast<NativeSocket>(handle_);
-    fd.events = POLLRDNORM;
-    const int ready = ::WSAPoll(&fd, 1, ms);
+    fd.events = native::Readable;
+    const int ready = native::poll(&fd, 1, native::pollMilliseconds(timeout));
     if (ready < 0)
         return Wait::Failed;
-#else
-    pollfd fd{};
-    fd.fd = handle_;
-    fd.events = POLLIN;
-    const int ready = ::poll(&fd, 1, ms);
-    if (ready < 0)
-        return errno == EINTR ? Wait::TimedOut : Wait::Failed;
-#endif
     return ready == 0 ? Wait::TimedOut : Wait::Readable;
 }
 
 std::optional<std::size_t> UdpSocket::receive(std::span<std::uint8_t> buffer, Endpoint* from) noexcept
 {
     sockaddr_in address{};
-    SockLen length = sizeof address;
+    native::SockLen length = sizeof address;
 #ifdef _WIN32
     const int received = ::recvfrom(static_cast<NativeSocket>(handle_), reinterpret_cast<char*>(buffer.data()),
                                     static_cast<int>(buffer.size()), 0, reinterpret_cast<sockaddr*>(&address),
@@ -207,6 +148,25 @@ std::optional<std::size_t> UdpSocket::receive(std::span<std::uint8_t> buffer, En
     return static_cast<std::size_t>(received);
 }
 
+std::optional<std::uint32_t> ipv4AddressOf(const std::string& host)
+{
+    native::ensureStarted();
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    if (host.empty() || ::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0)
+        return std::nullopt;
+    std::optional<std::uint32_t> address;
+    if (found && found->ai_addr && found->ai_family == AF_INET) {
+        sockaddr_in first{};
+        std::memcpy(&first, found->ai_addr, sizeof first);
+        address = ntohl(first.sin_addr.s_addr);
+    }
+    ::freeaddrinfo(found);
+    return address;
+}
+
 std::vector<std::uint32_t> interfaceBroadcastAddresses()
 {
     std::vector<std::uint32_t> addresses;
@@ -216,7 +176,7 @@ std::vector<std::uint32_t> interfaceBroadcastAddresses()
             addresses.push_back(address);
     };
 #ifdef _WIN32
-    ensureWinsock();
+    native::ensureStarted();
     ULONG size = 16 * 1024;
     std::vector<unsigned char> buffer;
     ULONG result = ERROR_BUFFER_OVERFLOW;

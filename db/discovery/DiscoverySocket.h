@@ -1,6 +1,6 @@
 // The little networking server discovery needs: one IPv4 UDP socket and the
-// list of the machine's broadcast addresses. The only place where POSIX
-// sockets and Winsock differ.
+// list of the machine's broadcast addresses. Where POSIX sockets and Winsock
+// differ is NativeSocket.h.
 #pragma once
 
 #include <chrono>
@@ -57,6 +57,10 @@ private:
 #endif
     Handle handle_;
 };
+
+// The first IPv4 address of a host name (or a numeric address); nothing when
+// it has none. Looking the name up is the system's and not bounded here.
+std::optional<std::uint32_t> ipv4AddressOf(const std::string& host);
 
 // The directed broadcast address of every IPv4 interface that is up, is not
 // the loopback interface and has one; no duplicates. Empty if the system

@@ -163,6 +163,8 @@ std::u16string TNameList::Item(int index) const { return at(index).name; }
 
 std::u16string TNameList::Address(int index) const { return at(index).address(); }
 
+std::u16string TNameList::Version(int index) const { return at(index).record.version; }
+
 TNameList TSqlServerLocator::ListAvailableSQLServers() const
 {
     return TNameList(browser_.browse().servers);

@@ -105,6 +105,8 @@ public:
     std::u16string Item(int index) const;
     // Where that server is reached (DiscoveredServer::address).
     std::u16string Address(int index) const;
+    // The version its answer announced, as sent ("8.00.194").
+    std::u16string Version(int index) const;
 
 private:
     const DiscoveredServer& at(int index) const;

@@ -4,6 +4,7 @@
 #include "db/odbc/Check.h"
 #include "db/odbc/DriverLookup.h"
 #include "db/odbc/ErrorMessage.h"
+#include "db/discovery/VersionProbe.h"
 
 #include <algorithm>
 #include <iterator>
@@ -23,6 +24,14 @@ bool isMissingDriver(const std::vector<Diagnostic>& records)
             return true;
     }
     return false;
+}
+
+// Whole seconds to the deadline, rounded up, and at least one: a login
+// time-out of 0 would mean none at all.
+int secondsLeft(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left = std::chrono::ceil<std::chrono::seconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<std::chrono::seconds::rep>(left.count(), 1));
 }
 
 // Always with a driver manager's state (IM...), by which the failure is
@@ -124,7 +133,6 @@ void ConnectionCore::open()
 
 void ConnectionCore::connect()
 {
-
     OdbcHandle env;
     try {
         env = allocate(SQL_HANDLE_ENV, nullptr);
@@ -135,13 +143,18 @@ void ConnectionCore::connect()
         throwMissingComponents(e.SqlState());
     }
 
-    const OdbcDriver chosen = driver ? *driver : findDriver(env.get());
-    // The text is checked before anything goes to the network.
-    Login login = logIn(env, toOdbcConnectionString(connectionString, chosen), connectionTimeout);
-    if (login.failure) {
-        if (const auto older = driverForOlderServer(chosen, login.records))
-            login = logIn(env, toOdbcConnectionString(connectionString, *older), connectionTimeout);
-    }
+    // One time-out bounds the version probe and the login together, so that
+    // a server that does not answer keeps the user no longer than before.
+    // None (0) leaves the login unbounded, as ever; the probe gets ADO's default.
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::seconds(connectionTimeout > 0 ? connectionTimeout : fixed::ConnectionTimeoutSeconds);
+    const OdbcDriver chosen = chooseDriver(env.get(), deadline);
+    usedDriver = chosen;
+    // No second attempt through another driver, whatever the refusal says:
+    // a driver that gets no encryption keywords must never receive the
+    // password of a server that refused another one's TLS.
+    Login login = logIn(env, toOdbcConnectionString(connectionString, chosen),
+                        connectionTimeout > 0 ? secondsLeft(deadline) : connectionTimeout);
     if (login.failure) {
         for (const Diagnostic& d : login.records)
             lastMessages.push_back(messageFrom(d));
@@ -156,6 +169,18 @@ void ConnectionCore::connect()
     deathCause_.reset();
     serverVersion = readServerVersion();
     noteDatabase();
+}
+
+// The driver given, else the one this machine has for the server's version:
+// the one its browser announced, else the one asked of it by the deadline,
+// only where the registered drivers make it matter (findDriver).
+OdbcDriver ConnectionCore::chooseDriver(SQLHENV env, std::chrono::steady_clock::time_point deadline) const
+{
+    if (driver)
+        return *driver;
+    // The text is checked before anything goes to the network.
+    const std::u16string server = serverOf(connectionString);
+    return findDriver(env, [&] { return announcedVersion ? announcedVersion : versionBeforeLogin(server, deadline); });
 }
 
 // FreeTDS fills SQL_DBMS_VER from the login acknowledgement, so this costs no

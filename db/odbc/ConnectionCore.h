@@ -10,6 +10,7 @@
 #include "db/odbc/Diagnostics.h"
 #include "db/odbc/OdbcHandle.h"
 
+#include <chrono>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -28,6 +29,12 @@ public:
     ServerVersion serverVersion;
     // The driver to use; when empty, the one findDriver() names.
     std::optional<OdbcDriver> driver;
+    // The version the server's browser service announced, when the server
+    // was picked from its list; otherwise, where the driver depends on it,
+    // the version is asked of the server itself before the login.
+    std::optional<ServerVersion> announcedVersion;
+    // The driver of the last open, as it was chosen.
+    std::optional<OdbcDriver> usedDriver;
 
     ~ConnectionCore() { close(); }
 
@@ -60,6 +67,7 @@ public:
 
 private:
     void connect();
+    OdbcDriver chooseDriver(SQLHENV env, std::chrono::steady_clock::time_point deadline) const;
     bool driverSaysDead() const;
     ServerVersion readServerVersion() const;
 

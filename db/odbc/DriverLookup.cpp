@@ -86,7 +86,10 @@ OdbcDriver freeTds(const RegisteredDriver& driver)
     return OdbcDriver{driver.name, braceStyleOf(path)};
 }
 
-constexpr std::u16string_view NativeClient = u"SQL Server Native Client 11.0";
+constexpr std::u16string_view NativeClient11 = u"SQL Server Native Client 11.0";
+// The 2008 and 2008 R2 Native Client (both register this name), and 2005's.
+constexpr std::u16string_view NativeClient10 = u"SQL Server Native Client 10.0";
+constexpr std::u16string_view SqlNativeClient = u"SQL Native Client";
 constexpr std::u16string_view SqlServer = u"SQL Server";
 
 // NN of "ODBC Driver NN for SQL Server", or 0 for any other name.
@@ -166,52 +169,65 @@ OdbcDriver findFreeTdsDriver(SQLHENV env)
     return OdbcDriver{u"FreeTDS", BraceStyle::Doubled};
 }
 
-OdbcDriver chooseWindowsDriver(const std::vector<RegisteredDriver>& drivers)
+OdbcDriver chooseWindowsDriver(const std::vector<RegisteredDriver>& drivers, std::optional<ServerVersion> version)
 {
+    const bool sql2000 = version && version->major <= 8;
     const RegisteredDriver* newest = nullptr;
     int newestVersion = 0;
-    bool nativeClient = false, sqlServer = false;
-    const RegisteredDriver* freeTdsDriver = nullptr;
+    const RegisteredDriver *nativeClient11 = nullptr, *nativeClient10 = nullptr, *sqlNativeClient = nullptr;
+    const RegisteredDriver *sqlServer = nullptr, *freeTdsDriver = nullptr;
+    const auto note = [](const RegisteredDriver*& slot, const RegisteredDriver& d) {
+        if (!slot)
+            slot = &d;
+    };
     for (const RegisteredDriver& d : drivers) {
-        if (const int version = msOdbcVersion(d.name); version > 0) {
-            if (version > newestVersion) {
-                newest = &d;
-                newestVersion = version;
-            }
-        } else if (SameText(d.name, NativeClient)) {
-            nativeClient = true;
+        if (const int driverVersion = msOdbcVersion(d.name); driverVersion > newestVersion) {
+            newest = &d;
+            newestVersion = driverVersion;
+        } else if (driverVersion > 0) {
+            continue;
+        } else if (SameText(d.name, NativeClient11)) {
+            note(nativeClient11, d);
+        } else if (SameText(d.name, NativeClient10)) {
+            note(nativeClient10, d);
+        } else if (SameText(d.name, SqlNativeClient)) {
+            note(sqlNativeClient, d);
         } else if (SameText(d.name, SqlServer)) {
-            sqlServer = true;
-        } else if (!freeTdsDriver && isFreeTds(d)) {
-            freeTdsDriver = &d;
+            note(sqlServer, d);
+        } else if (isFreeTds(d)) {
+            note(freeTdsDriver, d);
         }
     }
-    if (newest)
-        return OdbcDriver{newest->name, BraceStyle::Doubled, DriverKind::MsOdbc};
-    if (nativeClient)
-        return OdbcDriver{std::u16string(NativeClient), BraceStyle::Doubled, DriverKind::NativeClient};
-    if (!sqlServer && freeTdsDriver)
+    const auto named = [](const RegisteredDriver* d, DriverKind kind) {
+        return OdbcDriver{d->name, BraceStyle::Doubled, kind};
+    };
+    if (sql2000 && (nativeClient10 || sqlNativeClient))
+        return named(nativeClient10 ? nativeClient10 : sqlNativeClient, DriverKind::NativeClient);
+    if (!sql2000 && newest)
+        return named(newest, DriverKind::MsOdbc);
+    if (!sql2000 && nativeClient11)
+        return named(nativeClient11, DriverKind::NativeClient);
+    if (sqlServer)
+        return named(sqlServer, DriverKind::SqlServer);
+    if (freeTdsDriver)
         return freeTds(*freeTdsDriver);
     return OdbcDriver{std::u16string(SqlServer), BraceStyle::Doubled, DriverKind::SqlServer};
 }
 
-std::optional<OdbcDriver> driverForOlderServer(const OdbcDriver& refused, const std::vector<Diagnostic>& records)
+bool choiceDependsOnVersion(const std::vector<RegisteredDriver>& drivers)
 {
-    if (refused.kind != DriverKind::MsOdbc && refused.kind != DriverKind::NativeClient)
-        return std::nullopt;
-    for (const Diagnostic& d : records) {
-        if (foldedCase(d.text).find(foldedCase(u"does not support connections to SQL Server 2000")) !=
-            std::u16string::npos)
-            return OdbcDriver{std::u16string(SqlServer), BraceStyle::Doubled, DriverKind::SqlServer};
-    }
-    return std::nullopt;
+    const OdbcDriver for2000 = chooseWindowsDriver(drivers, ServerVersion{8, 0, 0});
+    const OdbcDriver forOthers = chooseWindowsDriver(drivers, std::nullopt);
+    return for2000.driver != forOthers.driver || for2000.kind != forOthers.kind;
 }
 
-OdbcDriver findDriver(SQLHENV env)
+OdbcDriver findDriver(SQLHENV env, const std::function<std::optional<ServerVersion>()>& serverVersion)
 {
 #ifdef _WIN32
-    return chooseWindowsDriver(registeredDrivers(env));
+    const std::vector<RegisteredDriver> drivers = registeredDrivers(env);
+    return chooseWindowsDriver(drivers, choiceDependsOnVersion(drivers) ? serverVersion() : std::nullopt);
 #else
+    (void)serverVersion;
     return findFreeTdsDriver(env);
 #endif
 }

@@ -4,9 +4,10 @@
 #pragma once
 
 #include "db/ConnectionString.h"
-#include "db/odbc/Diagnostics.h"
+#include "db/ServerGeneration.h"
 #include "db/odbc/OdbcApi.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,19 +25,24 @@ struct RegisteredDriver {
 std::vector<RegisteredDriver> registeredDrivers(SQLHENV env);
 
 // The driver the tool uses on this machine: on Windows chooseWindowsDriver()
-// over the registered ones, elsewhere findFreeTdsDriver().
-OdbcDriver findDriver(SQLHENV env);
+// over the registered ones, asking serverVersion() only when they make the
+// choice depend on the version; elsewhere findFreeTdsDriver(), which reaches
+// every version.
+OdbcDriver findDriver(SQLHENV env, const std::function<std::optional<ServerVersion>()>& serverVersion);
 
-// Windows: the newest "ODBC Driver NN for SQL Server", else "SQL Server
-// Native Client 11.0", else "SQL Server", else a registered FreeTDS; with
-// none of them "SQL Server", which every Windows has.
-OdbcDriver chooseWindowsDriver(const std::vector<RegisteredDriver>& drivers);
+// Windows. SQL Server 2000 gets "SQL Server Native Client 10.0", else "SQL
+// Native Client", which still reach it; any later server, and one whose
+// version is not known, the newest "ODBC Driver NN for SQL Server", else
+// "SQL Server Native Client 11.0", which refuse 2000. Then, for every
+// version, "SQL Server", else a registered FreeTDS; with none of them "SQL
+// Server", which every Windows has. An unknown version never gets the older
+// drivers: Microsoft's current ones encrypt the login wherever the server
+// can, and refuse a 2000 server outright rather than log in some other way.
+OdbcDriver chooseWindowsDriver(const std::vector<RegisteredDriver>& drivers, std::optional<ServerVersion> version);
 
-// Microsoft's drivers from Native Client 11.0 on refuse SQL Server 2000
-// ("... does not support connections to SQL Server 2000 or earlier
-// versions"), which the driver every Windows has still reaches: that driver,
-// after such a refusal by one of them; nothing otherwise.
-std::optional<OdbcDriver> driverForOlderServer(const OdbcDriver& refused, const std::vector<Diagnostic>& records);
+// Whether chooseWindowsDriver() answers a 2000 server otherwise than a later
+// or unknown one among these drivers: only then is the version worth asking.
+bool choiceDependsOnVersion(const std::vector<RegisteredDriver>& drivers);
 
 // The driver registered with the driver manager as "FreeTDS" (or any whose
 // library is tdsodbc), as Debian's tdsodbc registers it; failing that, the

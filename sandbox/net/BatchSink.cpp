@@ -124,6 +124,22 @@ void BatchSink::dropConnection()
     wire_.close();
 }
 
+// Everything so far, in packets that do not end the message: the last DONE
+// says more follows, and the reply goes on.
+void BatchSink::flush()
+{
+    if (!live())
+        return;
+    writePendingDone();
+    if (tokens_.size() == 0)
+        return;
+    if (!wire_.send(tokens_.bytes(), false)) {
+        broken_ = true;
+        return;
+    }
+    tokens_.bytes().clear();
+}
+
 void BatchSink::internalError(const std::exception* e)
 {
     std::u16string text = u"The sandbox engine failed";

@@ -45,6 +45,7 @@ public:
     void databaseChanged(const std::u16string& newName, const std::u16string& oldName) override;
     bool pause(std::chrono::milliseconds delay) override;
     void dropConnection() override;
+    void flush() override;
     void transactionChanged(TransactionChange change) override;
 
     // The engine itself failed (a bug or no memory): the client gets an error.

@@ -73,7 +73,7 @@ struct BackupSet {
     std::u16string database;
     char16_t type = u'D';  // D database, I differential, L log
     DateTime start, finish;
-    std::int64_t firstLsn = 0, lastLsn = 0, databaseBackupLsn = 0;
+    DecimalLsn firstLsn = 0, lastLsn = 0, databaseBackupLsn = 0;
 };
 
 // As sys.databases.state numbers them; USE and logins are refused in all but
@@ -95,7 +95,10 @@ struct Database {
     // A database backup started a log backup chain that still holds: without
     // one, log backups fail (4214) and FULL truncates at checkpoints as SIMPLE does.
     bool logChain = true;
-    std::int64_t nextLogBackupLsn = 0;  // where the next log backup starts (0: from the log)
+    DecimalLsn nextLogBackupLsn = 0;    // where the next log backup starts (0: from the log)
+    // FSeqNo of the first VLF its log used: 40 for a young database; a
+    // server up for years has gone past 100,000.
+    std::int32_t firstSequence = 40;
     int reuseWait = -1;                 // log_reuse_wait as the last checkpoint found (-1: from the log)
     std::int32_t logWrites = 0;         // moves the log's end on, for LSNs
     std::vector<DbFile> files;
@@ -122,9 +125,9 @@ struct Database {
     int logReuseWait() const;
     // Whether log backups can be taken: sys.database_recovery_status's
     // last_log_backup_lsn, or nothing.
-    std::optional<std::int64_t> lastLogBackupLsn() const;
+    std::optional<DecimalLsn> lastLogBackupLsn() const;
     // The LSN of the log's end.
-    std::int64_t endLsn() const;
+    DecimalLsn endLsn() const;
     // Lays out the log files not yet laid out, by the rules of `g`.
     void layOutLogs(Generation g);
 };

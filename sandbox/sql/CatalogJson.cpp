@@ -1,7 +1,8 @@
 // The JSON form of a catalog (see sandbox/catalogs/demo.json):
 //   {"version", "collation", "language",
 //    "databases":[{"name", "dbid", "truncLogOnChkpt", "recovery", "offline", "state", "userAccess",
-//                  "status", "collation", "logReuseWait", "availabilityGroup", "logChain",
+//                  "status", "collation", "logReuseWait", "availabilityGroup", "logChain", "firstSequence",
+//                  "selectIntoBulkCopy",
 //                  "backups":[{"type", "start", "finish"}],
 //                  "files":[{"fileid", "groupid", "name", "filename", "size", "maxsize", "growth", "status",
 //                            "usedPages", "created", "growths", "logStart", "activePages", "inactivePages",
@@ -249,8 +250,10 @@ void readBackups(const QJsonObject& o, Database& db, Catalog& catalog, const std
             when[k] = dateTimeFromMs(QDate(1970, 1, 1).daysTo(t.date()) * 86'400'000LL + t.time().msecsSinceStartOfDay());
         }
         BackupSet& set = catalog.recordBackup(db, type[0], when[0], when[1]);
-        set.firstLsn = decimalLsn(std::min(step, 1000) + 10, 16, 1);
-        set.lastLsn = decimalLsn(std::min(step, 1000) + 11, 16, 1);
+        // Made up, a little behind the log's first sequence number.
+        const std::int32_t sequence = std::max(db.firstSequence - 30, 1) + std::min(step, 1000);
+        set.firstLsn = decimalLsn(sequence, 16, 1);
+        set.lastLsn = decimalLsn(sequence + 1, 16, 1);
         if (type == u"D")
             set.databaseBackupLsn = set.firstLsn;
         if (type == u"L")
@@ -280,6 +283,22 @@ void readAvailability(const QJsonObject& o, Database& db, const std::string& whe
         else
             bad(where, "\"userAccess\" must be SINGLE_USER or MULTI_USER");
     }
+}
+
+// "selectIntoBulkCopy", sp_dboption's 'select into/bulkcopy' (status bit 4):
+// BULK_LOGGED unless 'trunc. log on chkpt.' makes the database SIMPLE.
+void readBulkCopy(const QJsonObject& o, Database& db, const std::string& where)
+{
+    if (!o.contains(QLatin1String("selectIntoBulkCopy")))
+        return;
+    const bool on = boolean(o, "selectIntoBulkCopy", false, where);
+    if (o.contains(QLatin1String("recovery")) && db.recovery() != RecoveryModel::Simple &&
+        on != (db.recovery() == RecoveryModel::BulkLogged))
+        bad(where, "\"selectIntoBulkCopy\" and \"recovery\" disagree");
+    if (on)
+        db.status |= Database::SelectIntoBulkCopy;
+    else
+        db.status &= ~Database::SelectIntoBulkCopy;
 }
 
 std::int16_t systemDbId(const std::u16string& name)
@@ -359,9 +378,11 @@ Catalog Catalog::fromJson(const std::string& json)
                 bad(where, "\"truncLogOnChkpt\" and \"recovery\" disagree");
             db.setRecovery(*model);
         }
+        readBulkCopy(o, db, where);
         readReuseWait(o, db, catalog.generation, where);
         db.availabilityGroup = boolean(o, "availabilityGroup", false, where);
         db.logChain = boolean(o, "logChain", true, where);
+        db.firstSequence = integer<std::int32_t>(o, "firstSequence", db.firstSequence, where, 1);
         readBackups(o, db, catalog, where);
         db.collation = text(o, "collation", where);
 

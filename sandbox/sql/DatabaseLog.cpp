@@ -9,9 +9,6 @@ namespace sandbox {
 
 namespace {
 
-// FSeqNo of the first VLF a database's log used (a new database goes on from model's).
-constexpr std::int32_t FirstSequence = 40;
-
 // log_reuse_wait_desc by generation (Learn, sys.databases, the page of each
 // version, and "The transaction log": 9 is OTHER_TRANSIENT up to 2008 R2).
 struct WaitName {
@@ -77,7 +74,7 @@ std::optional<int> reuseWaitNamed(std::u16string_view name, Generation g)
 
 void Database::layOutLogs(Generation g)
 {
-    std::int32_t next = FirstSequence;
+    std::int32_t next = firstSequence;
     for (DbFile* f : logFiles(*this)) {
         if (f->laidOut()) {
             for (const Vlf& v : f->vlfs)
@@ -92,7 +89,7 @@ void Database::layOutLogs(Generation g)
             f->created = f->size;
             f->growths.clear();
         }
-        f->vlfs = layOutLog(f->created, f->growths, g);
+        f->vlfs = layOutLog(f->created, f->growths, g, firstSequence);
         placeLog(f->vlfs, f->logStart, f->inactivePages, f->activePages, next);
         if (f->minimumSize <= 0)
             f->minimumSize = f->created;
@@ -108,13 +105,22 @@ void Database::truncateLog()
 }
 
 // Without a log backup chain a FULL database truncates its log at
-// checkpoints as SIMPLE does (sandbox/README.md, "pseudo-simple").
+// checkpoints as SIMPLE does (sandbox/README.md, "pseudo-simple"). A
+// checkpoint that finds nothing to free says CHECKPOINT: the head of the log
+// has not moved beyond its VLF since the last truncation (Learn, "The
+// transaction log").
 void Database::checkpoint()
 {
-    if (recovery() == RecoveryModel::Simple || !logChain)
+    const bool truncates = recovery() == RecoveryModel::Simple || !logChain;
+    bool freed = false;
+    for (const DbFile& f : files)
+        freed = freed || (f.isLog() && pagesIn(f.vlfs, VlfState::Inactive) > 0);
+    if (truncates)
         truncateLog();
     ++logWrites;
     reuseWait = reuseWaitNow();
+    if (truncates && !freed && reuseWait == 0)
+        reuseWait = 1;
 }
 
 int Database::reuseWaitNow() const
@@ -134,16 +140,16 @@ int Database::logReuseWait() const
     return hold != LogHold::None ? static_cast<int>(hold) : std::max(reuseWait, 0);
 }
 
-std::optional<std::int64_t> Database::lastLogBackupLsn() const
+std::optional<DecimalLsn> Database::lastLogBackupLsn() const
 {
     if (recovery() == RecoveryModel::Simple || !logChain)
         return std::nullopt;
     return nextLogBackupLsn != 0 ? nextLogBackupLsn : endLsn();
 }
 
-std::int64_t Database::endLsn() const
+DecimalLsn Database::endLsn() const
 {
-    std::int32_t sequence = FirstSequence;
+    std::int32_t sequence = firstSequence;
     for (const DbFile& f : files)
         if (f.isLog())
             for (const Vlf& v : f.vlfs)

@@ -20,6 +20,7 @@ using namespace sql;
 
 struct Engine::CompiledFault {
     QRegularExpression pattern;
+    std::size_t fired = 0;  // under the engine's lock
 };
 
 Engine::Engine(Catalog catalog) : catalog_(std::move(catalog)) { catalog_.prepare(); }
@@ -56,11 +57,15 @@ void Engine::runBatch(SessionState& session, const std::u16string& batch, Result
         std::optional<Fault> fault;
         {
             std::lock_guard lock(mutex_);
-            for (std::size_t i = 0; i < faults_.size(); ++i)
-                if (compiledFaults_[i]->pattern.match(text).hasMatch()) {
+            for (std::size_t i = 0; i < faults_.size(); ++i) {
+                CompiledFault& compiled = *compiledFaults_[i];
+                const bool spent = faults_[i].times != 0 && compiled.fired >= faults_[i].times;
+                if (!spent && compiled.pattern.match(text).hasMatch()) {
+                    ++compiled.fired;
                     fault = faults_[i];
                     break;
                 }
+            }
         }
         if (fault) {
             if (fault->action == Fault::Action::Drop) {
@@ -83,7 +88,7 @@ void Engine::runBatch(SessionState& session, const std::u16string& batch, Result
                     return;
                 continue;
             }
-            if (!sink.pause(fault->delay))
+            if (fault->action == Fault::Action::Delay && !sink.pause(fault->delay))
                 return;
         }
         if (const auto* wait = std::get_if<WaitForStmt>(&s.body)) {
@@ -100,6 +105,11 @@ void Engine::runBatch(SessionState& session, const std::u16string& batch, Result
             return;
         }
         out.replay(sink);
+        if (fault && fault->action == Fault::Action::DelayAfter) {
+            sink.flush();
+            if (!sink.pause(fault->delay))
+                return;
+        }
     }
 }
 

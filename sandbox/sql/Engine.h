@@ -27,6 +27,8 @@ struct Fault {
         Delay, // wait `delay` before running it (a client time-out cancels)
         Drop,  // drop the connection instead of running it
         DropAfter, // run it, then drop the connection before its answer goes out
+        DelayAfter, // run it and send its answer, then wait `delay` before the
+                    // batch goes on (a cancel then comes after the answer)
         Flood, // answer with more than a client should take: one column "v"
                // (ntext past 4000 characters, else nvarchar) of floodRows rows,
                // each value floodChars characters long
@@ -34,7 +36,8 @@ struct Fault {
     Action action = Action::Error;
     std::string pattern;
     Message error;                     // for Error and Abort: number, severity, state, text
-    std::chrono::milliseconds delay{0}; // for Delay
+    std::chrono::milliseconds delay{0}; // for Delay and DelayAfter
+    std::size_t times = 0;             // fires for this many statements, then no more (0: for all)
     std::size_t floodRows = 0;         // for Flood
     std::size_t floodChars = 0;
 };
@@ -88,7 +91,7 @@ private:
     mutable std::mutex mutex_;
     Catalog catalog_;
     std::vector<Fault> faults_;
-    std::vector<std::shared_ptr<const CompiledFault>> compiledFaults_;  // parallel to faults_
+    std::vector<std::shared_ptr<CompiledFault>> compiledFaults_;  // parallel to faults_
     std::u16string serverName_ = u"SANDBOX";
     std::vector<SessionState*> sessions_;  // logged in, for single-user databases
 };

@@ -12,8 +12,17 @@ namespace {
 constexpr std::int64_t PageBytes = 8192;
 constexpr std::uint16_t LsnPrecision = 25;  // numeric(25,0)
 
+constexpr DecimalLsn Int64Max = 0x7FFF'FFFF'FFFF'FFFF;
+
 Value number(std::int64_t n) { return n; }
-Value lsn(std::int64_t decimal) { return decimal != 0 ? Value{decimal} : Value{Null{}}; }
+// A numeric(25,0) value: its digits once it outgrows 64 bits.
+Value decimal(DecimalLsn n)
+{
+    if (n > Int64Max)
+        return lsnDigits(n);
+    return static_cast<std::int64_t>(n);
+}
+Value lsn(DecimalLsn n) { return n != 0 ? decimal(n) : Value{Null{}}; }
 
 // DBCC LOGINFO's Status: 2 while the VLF cannot be reused, else 0.
 std::int64_t inUse(const Vlf& v) { return v.state == VlfState::Reusable ? 0 : 2; }
@@ -47,8 +56,9 @@ Table logInfo(const Database& db, Generation g)
         if (g >= Generation::Sql2012)
             r.emplace_back(std::int64_t{0});
         for (const std::int64_t n : {std::int64_t{f.fileId}, v.pages * PageBytes, v.start * PageBytes,
-                                     std::int64_t{v.sequence}, inUse(v), std::int64_t{v.parity}, v.createLsn})
+                                     std::int64_t{v.sequence}, inUse(v), std::int64_t{v.parity}})
             r.emplace_back(n);
+        r.push_back(decimal(v.createLsn));
         t.rows.push_back(std::move(r));
     });
     return t;
@@ -102,7 +112,7 @@ Table recoveryStatusView(const Catalog& catalog)
     std::stable_sort(sorted.begin(), sorted.end(), [](const Database* a, const Database* b) { return a->dbId < b->dbId; });
     for (const Database* d : sorted) {
         const auto last = d->state != DatabaseState::Online ? std::nullopt : d->lastLogBackupLsn();
-        t.rows.push_back({number(d->dbId), last ? Value{*last} : Value{Null{}}});
+        t.rows.push_back({number(d->dbId), last ? decimal(*last) : Value{Null{}}});
     }
     return t;
 }

@@ -109,6 +109,8 @@ public:
     virtual bool pause(std::chrono::milliseconds delay) = 0;
     // A fault asked for the connection to be dropped; the engine stops the batch.
     virtual void dropConnection() = 0;
+    // Sends what the batch has answered so far; the batch goes on.
+    virtual void flush() {}
     // The session's transaction began or ended (TDS 7.2 clients are told).
     virtual void transactionChanged(TransactionChange) {}
 };

@@ -57,11 +57,12 @@ std::vector<std::int32_t> vlfSizes(std::int32_t growth, std::int32_t current, Ge
     return sizes;
 }
 
-std::vector<Vlf> layOutLog(std::int32_t created, const std::vector<std::int32_t>& growths, Generation g)
+std::vector<Vlf> layOutLog(std::int32_t created, const std::vector<std::int32_t>& growths, Generation g,
+                           std::int32_t firstSequence)
 {
     std::vector<Vlf> vlfs;
     std::int32_t size = 0;
-    const auto grow = [&](std::int32_t growth, std::int64_t createLsn) {
+    const auto grow = [&](std::int32_t growth, DecimalLsn createLsn) {
         std::int32_t at = std::max(size, 1);
         for (const std::int32_t pages : vlfSizes(growth, size, g)) {
             vlfs.push_back(Vlf{at, pages, VlfState::Reusable, 0, 0, createLsn});
@@ -72,7 +73,7 @@ std::vector<Vlf> layOutLog(std::int32_t created, const std::vector<std::int32_t>
     grow(created, 0);
     for (std::size_t i = 0; i < growths.size(); ++i) {
         const auto step = static_cast<std::int32_t>(std::min<std::size_t>(i, 1000));
-        grow(growths[i], decimalLsn(20 + step, 16 + 8 * step, 1));
+        grow(growths[i], decimalLsn(std::max(firstSequence - 20, 1) + step, 16 + 8 * step, 1));
     }
     return vlfs;
 }
@@ -177,12 +178,12 @@ ShrinkResult shrinkLog(std::vector<Vlf>& vlfs, std::int32_t size, std::int32_t t
     return result;
 }
 
-std::int64_t decimalLsn(std::int32_t sequence, std::int32_t block, std::int32_t slot)
+DecimalLsn decimalLsn(std::int32_t sequence, std::int32_t block, std::int32_t slot)
 {
-    return std::int64_t{sequence} * 1'000'000'000'000'000 + std::int64_t{block} * 100'000 + slot;
+    return DecimalLsn{sequence} * 1'000'000'000'000'000 + DecimalLsn{block} * 100'000 + slot;
 }
 
-std::u16string textLsn(std::int64_t decimal)
+std::u16string textLsn(DecimalLsn decimal)
 {
     char text[32];
     std::snprintf(text, sizeof text, "%08llX:%08llX:%04llX",
@@ -190,6 +191,16 @@ std::u16string textLsn(std::int64_t decimal)
                   static_cast<unsigned long long>(decimal / 100'000 % 10'000'000'000),
                   static_cast<unsigned long long>(decimal % 100'000));
     return std::u16string(text, text + std::char_traits<char>::length(text));
+}
+
+std::u16string lsnDigits(DecimalLsn decimal)
+{
+    std::u16string digits;
+    do {
+        digits.insert(digits.begin(), static_cast<char16_t>(u'0' + static_cast<int>(decimal % 10)));
+        decimal /= 10;
+    } while (decimal > 0);
+    return digits;
 }
 
 } // namespace sandbox

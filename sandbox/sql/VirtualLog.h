@@ -18,13 +18,18 @@ enum class VlfState : std::uint8_t {
     Active,    // part of the active log
 };
 
+// A log sequence number in its decimal form, numeric(25,0): the VLF's
+// sequence number times 10^15, plus block and slot. Wider than 64 bits once
+// the sequence number passes 9223, as on a server up for years.
+__extension__ typedef __int128 DecimalLsn;
+
 struct Vlf {
     std::int32_t start = 1;      // its first page in the file (page 0 is the file header)
     std::int32_t pages = 0;
     VlfState state = VlfState::Reusable;
     std::int32_t sequence = 0;   // FSeqNo: 0 = never used
     std::uint8_t parity = 0;     // 0 = never used, then 64 or 128, changing at each reuse
-    std::int64_t createLsn = 0;  // 0 = made with the file
+    DecimalLsn createLsn = 0;    // 0 = made with the file
     std::int32_t end() const { return start + pages; }
 };
 
@@ -33,8 +38,10 @@ struct Vlf {
 std::vector<std::int32_t> vlfSizes(std::int32_t growth, std::int32_t current, Generation g);
 
 // A log file created at `created` pages and grown by each of `growths`, all
-// of it reusable and never used.
-std::vector<Vlf> layOutLog(std::int32_t created, const std::vector<std::int32_t>& growths, Generation g);
+// of it reusable and never used. The growths happened a little before the
+// log reached sequence number `firstSequence`.
+std::vector<Vlf> layOutLog(std::int32_t created, const std::vector<std::int32_t>& growths, Generation g,
+                           std::int32_t firstSequence = 40);
 
 // Puts the log's records in place: from page `firstPage`, `inactivePages`
 // not yet truncated, then `activePages` of active log, wrapping round to the
@@ -70,10 +77,11 @@ struct ShrinkResult {
 ShrinkResult shrinkLog(std::vector<Vlf>& vlfs, std::int32_t size, std::int32_t target, std::size_t otherVlfs,
                        bool wrapWhenBlocked);
 
-// A log sequence number in its decimal form (numeric(25,0)): the VLF's
-// sequence number, then the 512-byte block and the slot.
-std::int64_t decimalLsn(std::int32_t sequence, std::int32_t block, std::int32_t slot);
+// The decimal LSN of a VLF's sequence number, 512-byte block and slot.
+DecimalLsn decimalLsn(std::int32_t sequence, std::int32_t block, std::int32_t slot);
 // The same LSN as sys.dm_db_log_info shows it: "0000002B:00000010:0001".
-std::u16string textLsn(std::int64_t decimal);
+std::u16string textLsn(DecimalLsn decimal);
+// Its digits, as numeric(25,0) shows it (LSNs are never negative).
+std::u16string lsnDigits(DecimalLsn decimal);
 
 } // namespace sandbox

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <variant>
+#include <vector>
 
 namespace sandbox::tds {
 
@@ -125,14 +126,34 @@ void writeNumeric(TokenBuffer& out, const Column& col, const Value& v)
         out.u8(0);
         return;
     }
-    const std::int64_t n = asInteger(v);
-    out.u8(width);
-    out.u8(n < 0 ? 0 : 1);
-    std::uint64_t magnitude = n < 0 ? 0 - static_cast<std::uint64_t>(n) : static_cast<std::uint64_t>(n);
-    for (std::uint8_t i = 1; i < width; ++i) {
-        out.u8(static_cast<std::uint8_t>(magnitude & 0xFF));
-        magnitude >>= 8;
+    // The magnitude, little-endian: an integer's, or that of the digits a
+    // value too wide for 64 bits is carried as.
+    std::vector<std::uint8_t> magnitude(width - 1u, 0);
+    bool negative = false;
+    if (const auto* digits = std::get_if<std::u16string>(&v)) {
+        for (const char16_t c : *digits) {
+            if (c < u'0' || c > u'9')
+                continue;
+            unsigned carry = static_cast<unsigned>(c - u'0');
+            for (std::uint8_t& byte : magnitude) {
+                const unsigned next = byte * 10u + carry;
+                byte = static_cast<std::uint8_t>(next & 0xFF);
+                carry = next >> 8;
+            }
+        }
+    } else {
+        const std::int64_t n = asInteger(v);
+        negative = n < 0;
+        std::uint64_t m = negative ? 0 - static_cast<std::uint64_t>(n) : static_cast<std::uint64_t>(n);
+        for (std::uint8_t& byte : magnitude) {
+            byte = static_cast<std::uint8_t>(m & 0xFF);
+            m >>= 8;
+        }
     }
+    out.u8(width);
+    out.u8(negative ? 0 : 1);
+    for (const std::uint8_t byte : magnitude)
+        out.u8(byte);
 }
 
 DateTime asDateTime(const Value& v)

@@ -85,8 +85,8 @@ public:
     void setSpid(std::uint16_t spid) { spid_ = spid; }
 
     // Frames `payload` as packets of `type`. With endOfMessage, the last one
-    // carries EOM and the next call starts a new message; otherwise the payload
-    // must be a whole number of full packets and the message goes on.
+    // carries EOM and the next call starts a new message; otherwise the message
+    // goes on (its packets are full but when a batch sends what it has so far).
     std::vector<std::uint8_t> frame(std::uint8_t type, std::span<const std::uint8_t> payload, bool endOfMessage);
 
 private:

@@ -20,15 +20,43 @@ packages=(
     dpkg-dev file lintian desktop-file-utils appstream xdotool python3
     # the Windows program: MinGW-w64 with the Windows ODBC and Winsock headers;
     # Qt's source comes with apt-get source (dpkg-dev); the program runs under
-    # Wine, its 提示 box read back through the clipboard (xclip), in a Chinese
-    # font without embedded bitmaps; the release is a zip file
-    g++-mingw-w64-x86-64 wine wine64 xclip fonts-wqy-microhei zip
+    # Wine in a Chinese locale made from the locales package's sources, its
+    # 提示 box read back through the clipboard (xclip), in a Chinese font
+    # without embedded bitmaps; the release is a zip file
+    g++-mingw-w64-x86-64 wine wine64 locales xclip fonts-wqy-microhei zip
     # the fuzzers: clang, libFuzzer and the sanitizers' runtimes, the symbolizer
     clang-14 libclang-rt-14-dev llvm-14
 )
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# Seconds apt-get waits for another package manager to finish (unattended
+# upgrades on a fresh machine, another checkout's scripts) before giving up.
+apt_lock_wait=${SQLLOGCLEAN_APT_LOCK_WAIT:-900}
+
+# apt-get COMMAND ARGS... as root, in the C locale, waiting for dpkg's lock
+# (DPkg::Lock::Timeout). "update" takes the lists' lock, which that option
+# does not cover (apt 2.6 fails at once), so it is tried again while the lock
+# is held, for as long.
+apt_get() {
+    local command=$1; shift
+    local run=(as_root env LC_ALL=C DEBIAN_FRONTEND=noninteractive apt-get "$command" -o DPkg::Lock::Timeout="$apt_lock_wait")
+    if [ "$command" != update ]; then
+        "${run[@]}" "$@"
+        return
+    fi
+    local deadline=$((SECONDS + apt_lock_wait)) output
+    until output=$("${run[@]}" "$@" 2>&1); do
+        if [ $SECONDS -lt $deadline ] && grep -q "Could not get lock" <<<"$output"; then
+            sleep 5
+            continue
+        fi
+        printf '%s\n' "$output" >&2
+        return 1
+    done
+    [ -z "$output" ] || printf '%s\n' "$output"
 }
 
 install_missing() {
@@ -38,8 +66,7 @@ install_missing() {
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "Installing: ${missing[*]}"
-    as_root apt-get update -qq
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    apt_get update -qq && apt_get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
 # build DIR [cmake options...]

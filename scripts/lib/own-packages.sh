@@ -1,7 +1,7 @@
 # What scripts/check-package does to the machine's packages, and no more: it
 # installs the tool's package, later removes exactly what apt-get said that
 # install brought in, and leaves alone a copy of the tool installed before.
-# Needs common.sh (as_root).
+# Needs common.sh (as_root, apt_get).
 # shellcheck shell=bash
 
 tool_package=sqllogclean
@@ -51,8 +51,7 @@ make_way_for_own_install() {
 # LOG, and notes what apt-get says it brought in (also when it fails midway).
 install_own() {
     local deb=$1 log=$2 rc=0
-    as_root env LC_ALL=C DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y -q --no-install-recommends "$deb" >"$log" 2>&1 || rc=$?
+    apt_get install -y -q --no-install-recommends "$deb" >"$log" 2>&1 || rc=$?
     mapfile -t installed_by_us < <(new_packages_in_apt_output <"$log")
     return $rc
 }
@@ -60,6 +59,6 @@ install_own() {
 # Purges what install_own brought in, nothing else.
 remove_own() {
     [ ${#installed_by_us[@]} -eq 0 ] && return 0
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${installed_by_us[@]}" || return
+    apt_get purge -y -qq "${installed_by_us[@]}" || return
     installed_by_us=()
 }

@@ -175,13 +175,20 @@ TEST(OdbcString, SpeaksEachDriversKeywords)
 TEST(OdbcString, RejectsUnknownProvidersAndKeywords)
 {
     const OdbcDriver freetds{u"FreeTDS", BraceStyle::Doubled};
-    const auto message = [&](const std::u16string& text) {
+    const auto messageOf = [](auto&& read) {
         try {
-            db::toOdbcConnectionString(text, freetds);
+            read();
         } catch (const db::EDatabaseError& e) {
             return u8(e.Message());
         }
         return std::string("no error");
+    };
+    // Reading the server out of the text, as the version probe does before
+    // any traffic, refuses what the translation refuses.
+    const auto message = [&](const std::u16string& text) {
+        const std::string translated = messageOf([&] { db::toOdbcConnectionString(text, freetds); });
+        EXPECT_EQ(messageOf([&] { db::serverOf(text); }), translated) << u8(text);
+        return translated;
     };
     EXPECT_EQ(message(u"provider=msdasql;Server=s"), "Provider cannot be found. It may not be properly installed");
     EXPECT_EQ(message(u"Server=s"), "Provider cannot be found. It may not be properly installed");
@@ -191,4 +198,32 @@ TEST(OdbcString, RejectsUnknownProvidersAndKeywords)
               "Format of the initialization string does not follow the OLE DB connection-string rules");
     // The first Provider counts.
     EXPECT_EQ(message(u"provider=sqloledb;provider=msdasql;Server=s"), "no error");
+}
+
+// Where a Server= value points, as the drivers read it and the version probe asks.
+TEST(ConnectionText, ServerTargetIsWhatTheDriversRead)
+{
+    const struct {
+        std::u16string server;
+        std::string host, instance;
+        std::optional<std::uint16_t> port;
+    } table[] = {
+        {u"box", "box", "", 1433},
+        {u"box,2000", "box", "", 2000},
+        {u" box , 2000 ", "box", "", 2000},
+        {u"box\\INST", "box", "INST", {}},
+        {u"box\\INST,2000", "box", "", 2000},  // a port given wins over the instance
+        {u"(local)", "127.0.0.1", "", 1433},
+        {u".\\SQL2000", "127.0.0.1", "SQL2000", {}},
+        {u"box,0", "box,0", "", 1433},  // no port: all of it names the host
+        {u"", "", "", 1433},
+    };
+    for (const auto& row : table) {
+        const db::ServerTarget target = db::serverTarget(row.server);
+        EXPECT_EQ(u8(target.host), row.host) << u8(row.server);
+        EXPECT_EQ(u8(target.instance), row.instance) << u8(row.server);
+        EXPECT_EQ(target.port, row.port) << u8(row.server);
+    }
+    EXPECT_EQ(u8(db::serverOf(u"provider=sqloledb;Data Source=a;DataBase=m;Server=b,1")), "b,1");
+    EXPECT_EQ(u8(db::serverOf(u"provider=sqloledb;DataBase=m")), "");
 }

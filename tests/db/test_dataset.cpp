@@ -158,6 +158,29 @@ TEST_F(DataSetTest, LongTextArrivesWhole)
     EXPECT_EQ(u8(ds_.FieldValue(u"t").AsText()), u8(text));
 }
 
+// numeric(25,0) wider than 64 bits, as DBCC LOGINFO's CreateLSN is on a log
+// past sequence number 9223: its digits, whole, and no integer.
+TEST(DataSetNumeric, AWideNumericArrivesAsItsDigits)
+{
+    Sandbox server(catalogFrom(R"({"databases":[
+        {"name":"master","dbid":1},
+        {"name":"Old","dbid":5,"firstSequence":123456,"files":[
+            {"fileid":1,"name":"Old_Data","filename":"C:\\o.mdf","usedPages":10},
+            {"fileid":2,"name":"Old_Log","filename":"C:\\o.ldf","created":1024,"growths":[8192]}]}]})"));
+    TADOConnection conn;
+    conn.SetConnectionString(server.connectionString(u"Old"));
+    TADODataSet ds;
+    ds.SetConnection(&conn);
+    ds.SetCommandText(u"DBCC LOGINFO");
+    ds.Open();
+    ASSERT_GT(ds.RecordCount(), 1);
+    EXPECT_EQ(db::ExactInteger(ds.FieldValue(u"CreateLSN")), 0);  // made with the file
+    while (!ds.Eof() && db::ExactInteger(ds.FieldValue(u"CreateLSN")) == 0)
+        ds.Next();
+    EXPECT_EQ(u8(db::VarToStr(ds.FieldValue(u"CreateLSN"))), "123436000000001600001");
+    EXPECT_EQ(db::ExactInteger(ds.FieldValue(u"CreateLSN")), std::nullopt);
+}
+
 TEST_F(DataSetTest, NeedsAConnection)
 {
     TADODataSet lonely;

@@ -12,6 +12,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
 
 using db::TADOConnection;
 using dbtest::Sandbox;
@@ -47,67 +50,63 @@ TEST(DriverLookup, WithoutARegistrationTheInstalledLibraryIsFound)
     EXPECT_TRUE(conn.Connected());
 }
 
-// Windows: the newest Microsoft driver, then Native Client, then the driver
-// every Windows has, then FreeTDS; the names as SQLDriversW lists them.
-TEST(DriverLookup, WindowsChoosesTheBestSqlServerDriverRegistered)
+// Windows: by the server's version, among the drivers registered (the names
+// as SQLDriversW lists them). 2000 gets a Native Client that still reaches
+// it, later and unknown versions Microsoft's current drivers; then the driver
+// every Windows has, then FreeTDS.
+TEST(DriverLookup, WindowsChoosesByTheServersVersion)
 {
     using db::DriverKind;
     using Drivers = std::vector<db::detail::RegisteredDriver>;
     const db::detail::RegisteredDriver sqlServer{u"SQL Server", u"SQLSRV32.dll"},
-        nativeClient{u"SQL Server Native Client 11.0", u"sqlncli11.dll"},
+        nativeClient11{u"SQL Server Native Client 11.0", u"sqlncli11.dll"},
+        nativeClient10{u"sql server native client 10.0", u"sqlncli10.dll"},
+        sqlNativeClient{u"SQL Native Client", u"sqlncli.dll"},
         odbc11{u"ODBC Driver 11 for SQL Server", u"msodbcsql11.dll"},
         odbc17{u"ODBC Driver 17 for SQL Server", u"msodbcsql17.dll"},
         odbc18{u"odbc driver 18 for sql server", u"msodbcsql18.dll"},
         freeTds{u"FreeTDS", u"C:\\FreeTDS\\bin\\tdsodbc.dll"},
         freeTdsByLibrary{u"TDS", u"C:\\FreeTDS\\bin\\tdsodbc.dll"};
+    const Drivers all{sqlServer, odbc17, freeTds, nativeClient10, odbc18, odbc11, sqlNativeClient, nativeClient11};
+    const std::optional<db::ServerVersion> v2000 = db::ServerVersion{8, 0, 2039}, v2005 = db::ServerVersion{9, 0, 5000},
+                                           v2019 = db::ServerVersion{15, 0, 4355}, unknown;
     const struct {
         Drivers registered;
+        std::optional<db::ServerVersion> version;
         std::string name;
         DriverKind kind;
     } cases[] = {
-        {{sqlServer, odbc17, freeTds, odbc18, odbc11, nativeClient}, "odbc driver 18 for sql server", DriverKind::MsOdbc},
-        {{odbc11, sqlServer}, "ODBC Driver 11 for SQL Server", DriverKind::MsOdbc},
-        {{freeTds, sqlServer, nativeClient}, "SQL Server Native Client 11.0", DriverKind::NativeClient},
-        {{freeTds, sqlServer}, "SQL Server", DriverKind::SqlServer},
-        {{freeTdsByLibrary, {u"Oracle in XE", u"SQORA32.DLL"}}, "TDS", DriverKind::FreeTds},
+        {all, v2000, "sql server native client 10.0", DriverKind::NativeClient},
+        {all, v2005, "odbc driver 18 for sql server", DriverKind::MsOdbc},
+        {all, v2019, "odbc driver 18 for sql server", DriverKind::MsOdbc},
+        // Not known: never the older drivers, which could log in unencrypted.
+        {all, unknown, "odbc driver 18 for sql server", DriverKind::MsOdbc},
+        {{odbc11, sqlServer, sqlNativeClient}, v2000, "SQL Native Client", DriverKind::NativeClient},
+        {{odbc11, sqlServer, sqlNativeClient}, unknown, "ODBC Driver 11 for SQL Server", DriverKind::MsOdbc},
+        {{odbc17, nativeClient11, sqlServer, freeTds}, v2000, "SQL Server", DriverKind::SqlServer},
+        {{odbc17, nativeClient11, sqlServer, freeTds}, v2019, "ODBC Driver 17 for SQL Server", DriverKind::MsOdbc},
+        {{freeTds, sqlServer, nativeClient11}, v2005, "SQL Server Native Client 11.0", DriverKind::NativeClient},
+        {{nativeClient10, sqlServer}, v2019, "SQL Server", DriverKind::SqlServer},
+        {{freeTds, sqlServer}, v2000, "SQL Server", DriverKind::SqlServer},
+        {{odbc18, freeTdsByLibrary}, v2000, "TDS", DriverKind::FreeTds},
+        {{freeTdsByLibrary, {u"Oracle in XE", u"SQORA32.DLL"}}, v2019, "TDS", DriverKind::FreeTds},
         // Not one of them: a driver name that only looks like one is not taken.
-        {{{u"ODBC Driver X for SQL Server", u"x.dll"}, {u"SQL Server Native Client 10.0", u"sqlncli10.dll"}},
-         "SQL Server",
-         DriverKind::SqlServer},
-        {{}, "SQL Server", DriverKind::SqlServer},
+        {{{u"ODBC Driver X for SQL Server", u"x.dll"}, {u"SQL Server Native Client 9.0", u"x.dll"}}, v2000,
+         "SQL Server", DriverKind::SqlServer},
+        {{}, unknown, "SQL Server", DriverKind::SqlServer},
     };
     for (const auto& c : cases) {
-        const db::OdbcDriver chosen = db::detail::chooseWindowsDriver(c.registered);
-        EXPECT_EQ(u8(chosen.driver), c.name);
+        const db::OdbcDriver chosen = db::detail::chooseWindowsDriver(c.registered, c.version);
+        const std::string version = c.version ? std::to_string(c.version->major) : "unknown";
+        EXPECT_EQ(u8(chosen.driver), c.name) << "version " << version;
         EXPECT_EQ(chosen.kind, c.kind) << c.name;
         EXPECT_EQ(chosen.braces, db::BraceStyle::Doubled) << c.name;
     }
-}
 
-// Microsoft's newer drivers refuse SQL Server 2000 in so many words; then,
-// and only then, the driver every Windows has is tried.
-TEST(DriverLookup, AfterARefusalOfSqlServer2000TheLegacyDriverIsTried)
-{
-    using db::DriverKind;
-    using db::detail::Diagnostic;
-    const db::OdbcDriver odbc17{u"ODBC Driver 17 for SQL Server", db::BraceStyle::Doubled, DriverKind::MsOdbc},
-        nativeClient{u"SQL Server Native Client 11.0", db::BraceStyle::Doubled, DriverKind::NativeClient},
-        legacy{u"SQL Server", db::BraceStyle::Doubled, DriverKind::SqlServer},
-        freeTds{u"FreeTDS", db::BraceStyle::Doubled, DriverKind::FreeTds};
-    const Diagnostic refusal{"08001", 0,
-                             u"[Microsoft][ODBC Driver 17 for SQL Server]ODBC Driver 17 for SQL Server does not "
-                             u"support connections to SQL Server 2000 or earlier versions."};
-    const Diagnostic unreachable{"08001", 0, u"[Microsoft][ODBC Driver 17 for SQL Server]Client unable to establish connection"};
-    const Diagnostic badLogin{"28000", 18456, u"Login failed for user 'sa'."};
-
-    for (const db::OdbcDriver& refused : {odbc17, nativeClient}) {
-        const auto next = db::detail::driverForOlderServer(refused, {unreachable, refusal});
-        ASSERT_TRUE(next.has_value()) << u8(refused.driver);
-        EXPECT_EQ(u8(next->driver), "SQL Server");
-        EXPECT_EQ(next->kind, DriverKind::SqlServer);
-    }
-    EXPECT_FALSE(db::detail::driverForOlderServer(odbc17, {unreachable}));
-    EXPECT_FALSE(db::detail::driverForOlderServer(odbc17, {badLogin}));
-    EXPECT_FALSE(db::detail::driverForOlderServer(legacy, {refusal}));
-    EXPECT_FALSE(db::detail::driverForOlderServer(freeTds, {refusal}));
+    // The version is worth asking only where it changes the answer.
+    EXPECT_TRUE(db::detail::choiceDependsOnVersion(all));
+    EXPECT_TRUE(db::detail::choiceDependsOnVersion({odbc18, sqlServer}));
+    EXPECT_TRUE(db::detail::choiceDependsOnVersion({sqlServer, nativeClient10}));
+    EXPECT_FALSE(db::detail::choiceDependsOnVersion({sqlServer, freeTds}));
+    EXPECT_FALSE(db::detail::choiceDependsOnVersion({freeTds}));
 }

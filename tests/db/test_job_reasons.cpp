@@ -15,14 +15,14 @@ namespace {
 constexpr std::int64_t MB = 1024 * 1024;
 constexpr std::int64_t Target = 10 * MB;
 
-// VLFs of one file laid end to end after the 8 KB header: {size in MB, active, made at creation}.
-std::vector<VirtualLogFile> laidOut(std::initializer_list<std::tuple<double, bool, bool>> vlfs, int fileId = 2)
+// VLFs of one file laid end to end after the 8 KB header: {size in MB, active}.
+std::vector<VirtualLogFile> laidOut(std::initializer_list<std::pair<double, bool>> vlfs, int fileId = 2)
 {
     std::vector<VirtualLogFile> out;
     std::int64_t at = 8192;
-    for (const auto& [mb, active, creation] : vlfs) {
+    for (const auto& [mb, active] : vlfs) {
         const auto size = static_cast<std::int64_t>(mb * static_cast<double>(MB));
-        out.push_back({fileId, at, size, active, creation});
+        out.push_back({fileId, at, size, active});
         at += size;
     }
     return out;
@@ -35,30 +35,32 @@ TEST(LogLayout, WhyAShrinkStoppedAboveTheTarget)
     const struct {
         const char* name;
         std::vector<VirtualLogFile> vlfs;
+        std::size_t logVlfs;  // the whole log's, every file's
         LogShortfall expected;
     } cases[] = {
-        {"the target falls inside the last VLF", laidOut({{4, false, true}, {4, true, true}, {2.5, false, false}}),
+        {"the target falls inside the last VLF", laidOut({{4, false}, {4, true}, {2.5, false}}), 3,
          LogShortfall::VlfBoundary},
-        {"the active log sits in the last VLF", laidOut({{4, false, true}, {4, false, true}, {8, false, false}, {8, true, false}}),
+        {"the active log sits in the last VLF", laidOut({{4, false}, {4, false}, {8, false}, {8, true}}), 4,
          LogShortfall::ActiveAtEnd},
-        {"only the first VLFs are left", laidOut({{128, true, true}, {128, false, true}}), LogShortfall::CreationVlfs},
-        {"a reusable VLF of a growth is left", laidOut({{128, true, true}, {128, false, true}, {64, false, false}}),
-         LogShortfall::None},
-        {"nothing is known", {}, LogShortfall::None},
+        // A log may shrink below its size at creation, never below two VLFs.
+        {"two VLFs are left", laidOut({{128, true}, {128, false}}), 2, LogShortfall::TwoVlfFloor},
+        {"a third VLF is left, in another file", laidOut({{128, true}, {128, false}}), 3, LogShortfall::None},
+        {"a reusable VLF is left", laidOut({{128, true}, {128, false}, {64, false}}), 3, LogShortfall::None},
+        {"nothing is known", {}, 0, LogShortfall::None},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(db::explainShortfall(c.vlfs, Target), c.expected) << c.name;
+        EXPECT_EQ(db::explainShortfall(c.vlfs, c.logVlfs, Target), c.expected) << c.name;
 }
 
 TEST(LogLayout, OnlyTheShrunkFilesVlfsCountInFileOrder)
 {
-    std::vector<VirtualLogFile> all = laidOut({{4, false, true}, {8, true, false}}, 3);
-    for (const VirtualLogFile& v : laidOut({{4, false, true}, {4, false, true}}, 2))
+    std::vector<VirtualLogFile> all = laidOut({{4, false}, {8, true}}, 3);
+    for (const VirtualLogFile& v : laidOut({{4, false}, {4, false}}, 2))
         all.insert(all.begin(), v);
     const auto mine = db::vlfsOfFile(all, 3);
     ASSERT_EQ(mine.size(), 2U);
     EXPECT_LT(mine[0].startOffset, mine[1].startOffset);
-    EXPECT_EQ(db::explainShortfall(mine, Target), LogShortfall::VlfBoundary);
+    EXPECT_EQ(db::explainShortfall(mine, all.size(), Target), LogShortfall::VlfBoundary);
 }
 
 TEST(ConnectFailure, EachKindOfFailureIsRecognised)

@@ -5,18 +5,25 @@
 #include "db/AdoConnection.h"
 #include "db/ServerGeneration.h"
 
+#include <optional>
+
 TEST(ServerVersion, ReadsWhatTheDriverReports)
 {
     const struct {
         const char16_t* text;
-        db::ServerVersion version;
+        std::optional<db::ServerVersion> version;
     } table[] = {
-        {u"08.00.2039", {8, 0, 2039}}, {u"15.00.4355", {15, 0, 4355}}, {u"10.50.6000", {10, 50, 6000}},
-        // What cannot be read counts as 2000.
+        {u"08.00.2039", db::ServerVersion{8, 0, 2039}}, {u"15.00.4355", db::ServerVersion{15, 0, 4355}},
+        {u"10.50.6000", db::ServerVersion{10, 50, 6000}},
+        // As a browser service announces it.
+        {u"8.00.194", db::ServerVersion{8, 0, 194}}, {u"15.0.2000.5", db::ServerVersion{15, 0, 2000}},
+        // Not a version: 2000 where a guess is harmless, nothing where it is not.
         {u"", {}}, {u"Microsoft SQL Server", {}}, {u"15.00", {}}, {u"06.50.0201", {}}, {u"15.x.1", {}},
     };
-    for (const auto& row : table)
-        EXPECT_EQ(db::ServerVersion::parse(row.text), row.version) << dbtest::u8(row.text);
+    for (const auto& row : table) {
+        EXPECT_EQ(db::ServerVersion::tryParse(row.text), row.version) << dbtest::u8(row.text);
+        EXPECT_EQ(db::ServerVersion::parse(row.text), row.version.value_or(db::ServerVersion{})) << dbtest::u8(row.text);
+    }
 }
 
 TEST(ServerVersion, IsReadAtOpenAndSaysWhichTextsTheServerGets)

@@ -27,6 +27,8 @@ TEST(SqlText, TheToolsStatementsForOrdinaryNames)
     EXPECT_EQ(u8(sql::truncateAndShrink(u"GameDB", u"GameDB_Log")),
               "BACKUP LOG GameDB WITH TRUNCATE_ONLY DBCC SHRINKFILE (GameDB_Log, 10)");
     EXPECT_EQ(u8(sql::truncateAndShrink(u"GameDB", u"")), "BACKUP LOG GameDB WITH TRUNCATE_ONLY DBCC SHRINKFILE (, 10)");
+    // Its 'select into/bulkcopy' decides the model once 'trunc. log on chkpt.' is cleared.
+    EXPECT_EQ(u8(sql::selectDatabaseStatus(u"Game'DB")), "select status from master..sysdatabases where name = 'Game''DB'");
 }
 
 TEST(SqlText, TheJobFrom2008GoesThroughTheRecoveryModel)

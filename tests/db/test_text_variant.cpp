@@ -55,6 +55,33 @@ TEST(Variant, ToText)
     EXPECT_THROW(Variant::FromText(u"1").AsInteger(), db::EDatabaseError);
 }
 
+// A numeric arrives as its digits: it is an integer only when it is one
+// exactly, never 0 for a value too wide (CreateLSN is numeric(25,0)).
+TEST(Variant, ExactIntegers)
+{
+    const struct {
+        Variant value;
+        std::optional<std::int64_t> integer;
+    } cases[] = {
+        {Variant::FromInteger(-262144), -262144},
+        {Variant::FromText(u"0"), 0},
+        {Variant::FromText(u" 9223372036854775807 "), INT64_C(9223372036854775807)},
+        {Variant::FromText(u"-12"), -12},
+        {Variant::FromText(u"123445000000008800001"), std::nullopt},  // past 64 bits
+        {Variant::FromText(u"9223372036854775808"), std::nullopt},
+        {Variant::FromText(u"12.5"), std::nullopt},
+        {Variant::FromText(u""), std::nullopt},
+        {Variant::FromText(u"0x10"), std::nullopt},
+        {Variant::FromFloat(4096.0), 4096},
+        {Variant::FromFloat(0.5), std::nullopt},
+        {Variant::FromFloat(1e20), std::nullopt},
+        {Variant::Null(), std::nullopt},
+        {Variant(), std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(db::ExactInteger(c.value), c.integer) << (c.value.IsNull() ? "NULL" : u8(db::VarToStr(c.value)));
+}
+
 TEST(ErrorMessages, DriverPrefixesAndTrailingNoiseGo)
 {
     using db::detail::cleanMessage;

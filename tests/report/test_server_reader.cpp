@@ -22,7 +22,7 @@ constexpr std::int64_t Page = 8192;
 
 report::ServerReport readFrom(const testsupport::TestSandbox& server, std::u16string password = u"sandbox")
 {
-    return report::readServer({u"S", server.serverName()}, {std::move(password), 15});
+    return report::readServer({u"S", server.serverName(), {}}, {std::move(password), 15});
 }
 
 const report::DatabaseReport& named(const report::ServerReport& r, std::u16string_view name)
@@ -132,7 +132,7 @@ TEST(ServerReader, AServerThatCannotBeReportedOnSaysWhy)
         port = gone.port();
     }
     const report::ServerReport unreachable =
-        report::readServer({u"gone", u"127.0.0.1," + testsupport::utf16(std::to_string(port))}, {u"sandbox", 15});
+        report::readServer({u"gone", u"127.0.0.1," + testsupport::utf16(std::to_string(port)), {}}, {u"sandbox", 15});
     EXPECT_EQ(unreachable.failure, db::ConnectFailure::Unreachable) << utf8(unreachable.error);
     EXPECT_TRUE(unreachable.failed());
 }

@@ -61,6 +61,7 @@ public:
         dropped = true;
         trace.push_back("drop");
     }
+    void flush() override { trace.push_back("flush"); }
 
     std::vector<int> messageNumbers() const
     {

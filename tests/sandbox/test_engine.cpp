@@ -698,6 +698,32 @@ TEST_F(EngineTest, DelayAndDropFaults)
     EXPECT_THROW(engine.addFault(broken), std::invalid_argument);
 }
 
+// A statement that runs and answers, and only then waits: a cancel in that
+// wait comes after the answer. A fault with a count fires that many times.
+TEST_F(EngineTest, DelayAfterTheAnswerAndFaultsThatFireOnce)
+{
+    Fault after;
+    after.action = Fault::Action::DelayAfter;
+    after.pattern = "recovery simple";
+    after.delay = std::chrono::minutes(10);
+    engine.addFault(after);
+    RecordingSink cancelled;
+    cancelled.cancelOnPause = true;
+    engine.runBatch(session, u"ALTER DATABASE GameDB SET RECOVERY SIMPLE select 1", cancelled);
+    EXPECT_EQ(cancelled.trace, (std::vector<std::string>{"done", "flush", "pause"}));
+    EXPECT_TRUE(engine.catalog().find(u"GameDB")->truncLogOnCheckpoint());
+
+    Fault once;
+    once.action = Fault::Action::Drop;
+    once.pattern = "recovery full";
+    once.times = 1;
+    engine.addFault(once);
+    EXPECT_TRUE(run(u"ALTER DATABASE GameDB SET RECOVERY FULL").dropped);
+    EXPECT_TRUE(engine.catalog().find(u"GameDB")->truncLogOnCheckpoint());  // it never ran
+    EXPECT_FALSE(run(u"ALTER DATABASE GameDB SET RECOVERY FULL").dropped);
+    EXPECT_FALSE(engine.catalog().find(u"GameDB")->truncLogOnCheckpoint());
+}
+
 TEST_F(EngineTest, WaitForDelayPausesWithoutTheLock)
 {
     const RecordingSink r = run(u"WAITFOR DELAY '00:00:01.5' select 1");

@@ -116,6 +116,12 @@ TEST(Generations, AnswerTheTextsThatChanged)
          "nvarchar(20))",
          Generation::Sql2000, "", "BULK_LOGGED"},
         {"begin tran ALTER DATABASE GameDB SET RECOVERY SIMPLE", Generation::Sql2000, "", "error 226"},
+        // Clearing 'trunc. log on chkpt.' leaves BULK_LOGGED with 'select into/bulkcopy'.
+        {"exec sp_dboption 'GameDB', 'select into/bulkcopy', 'True' "
+         "exec sp_dboption 'GameDB', 'trunc. log on chkpt.', 'True' "
+         "exec sp_dboption 'GameDB', 'trunc. log on chkpt.', 'False' "
+         "select CONVERT(varchar(20), DATABASEPROPERTYEX('GameDB', 'Recovery'))",
+         Generation::Sql2012, "BULK_LOGGED", "error 2812"},
         // In FULL a checkpoint frees nothing (the VLF at the end holds log not
         // yet backed up); in SIMPLE the log shrinks to the 10 MB asked for.
         {"use GameDB CHECKPOINT DBCC SHRINKFILE (GameDB_Log, 10) select size from sysfiles where fileid = 2",

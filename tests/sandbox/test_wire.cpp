@@ -583,6 +583,36 @@ TEST_F(Wire, AttentionEndsADelayedStatement)
     }
 }
 
+TEST_F(Wire, AStatementAnswersBeforeItsBatchWaitsForACancel)
+{
+    sandbox::Fault f;
+    f.action = sandbox::Fault::Action::DelayAfter;
+    f.pattern = "answered";
+    f.delay = std::chrono::minutes(10);
+    sandbox.engine().addFault(f);
+
+    Client c(sandbox.port());
+    logIn(c);
+    c.sendBatch(u"select 'answered' select 2");
+    // The first statement's rows and DONE arrive while the batch goes on...
+    auto first = c.readPacket();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->status & 0x01, 0);  // not the end of the message
+    const auto answered = TokenReader(first->body, false).all();
+    EXPECT_EQ(only<RowToken>(answered).size(), 1u);
+    ASSERT_EQ(only<DoneToken>(answered).size(), 1u);
+    EXPECT_EQ(only<DoneToken>(answered)[0].status & DoneMore, DoneMore);
+    // ...and a cancel then ends it.
+    c.sendAttention();
+    auto rest = c.readReply();
+    ASSERT_TRUE(rest);
+    const auto dones = only<DoneToken>(tokens(*rest));
+    ASSERT_FALSE(dones.empty());
+    EXPECT_EQ(dones.back().status & DoneAttn, DoneAttn);
+    EXPECT_TRUE(only<RowToken>(tokens(*rest)).empty());  // the second never ran
+    EXPECT_FALSE(only<DoneToken>(batch(c, u"select 3")).empty());
+}
+
 TEST_F(Wire, DropFaultClosesTheConnectionAndOthersCarryOn)
 {
     sandbox::Fault f;

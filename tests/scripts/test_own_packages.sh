@@ -36,11 +36,12 @@ exit 0'
 
 # ---- an install removes what apt-get said it brought in, nothing else
 install_own ./sqllogclean.deb "$stubs/apt.out"
+expect "the install waits for another package manager" logged "^apt-get install -o DPkg::Lock::Timeout=[1-9]"
 expect "brought in: apt-get's NEW packages" \
     test "${installed_by_us[*]}" = "fonts-wqy-zenhei libodbc2 libqt6widgets6 odbcinst sqllogclean tdsodbc"
 remove_own
 expect "purged: exactly those" \
-    logged "^apt-get purge -y -qq fonts-wqy-zenhei libodbc2 libqt6widgets6 odbcinst sqllogclean tdsodbc$"
+    logged "^apt-get purge -o DPkg::Lock::Timeout=[0-9]* -y -qq fonts-wqy-zenhei libodbc2 libqt6widgets6 odbcinst sqllogclean tdsodbc$"
 expect "purged once" test ${#installed_by_us[@]} -eq 0
 : >"$STUB_LOG"
 remove_own
