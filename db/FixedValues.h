@@ -13,6 +13,8 @@ namespace db::fixed {
 inline constexpr std::u16string_view Provider = u"sqloledb";
 // The database the server list's connection opens in.
 inline constexpr std::u16string_view BrowseDatabase = u"master";
+// The login, always: the window's is fixed in its form, the companion's here.
+inline constexpr std::u16string_view Login = u"sa";
 // Where a default instance listens unless its browser service says otherwise.
 inline constexpr std::uint16_t DefaultTcpPort = 1433;
 
