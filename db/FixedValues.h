@@ -16,6 +16,8 @@ inline constexpr std::u16string_view BrowseDatabase = u"master";
 // The databases that truncate their log at every checkpoint whatever their
 // recovery model says (see TruncatesAtEveryCheckpoint).
 inline constexpr std::array<std::u16string_view, 2> CheckpointTruncatedDatabases = {u"tempdb", u"master"};
+// The login, always: the window's is fixed in its form, the companion's here.
+inline constexpr std::u16string_view Login = u"sa";
 // Where a default instance listens unless its browser service says otherwise.
 inline constexpr std::uint16_t DefaultTcpPort = 1433;
 
