@@ -24,6 +24,8 @@ inline constexpr std::uint16_t DefaultTcpPort = 1433;
 // SQL Server's page, the unit of sysfiles.size: 8 KB, so 128 to the megabyte.
 inline constexpr std::int64_t PageBytes = 8192;
 inline constexpr std::int64_t PagesPerMb = 1024 * 1024 / PageBytes;
+// sysfiles.status: the file is a log file.
+inline constexpr std::int32_t LogFileStatus = 0x40;
 
 // ADO's defaults: the login's time-out and each statement's, in seconds.
 inline constexpr int ConnectionTimeoutSeconds = 15;

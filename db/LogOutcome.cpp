@@ -17,7 +17,6 @@ namespace {
 
 constexpr std::int64_t TargetPages = sql::ShrinkTargetMb * fixed::PagesPerMb;
 constexpr long EndOfLogInUse = 9008;          // DBCC SHRINKFILE: the VLF at the end holds the active log
-constexpr std::int32_t LogFileStatus = 0x40;  // sysfiles.status
 constexpr std::int64_t ActiveVlf = 2;         // DBCC LOGINFO's Status of a VLF that holds active log
 
 // Whether the chain the database had is gone, as the server says it from
@@ -148,7 +147,7 @@ void readFile(TADOConnection& connection, const JobFacts& job, LogJobOutcome& ou
     if (!pages || !status || !fileId)
         return;  // nothing to say rather than something untrue
     outcome.sizePages = pages;
-    outcome.isLog = (*status & LogFileStatus) != 0;
+    outcome.isLog = (*status & fixed::LogFileStatus) != 0;
     if (!outcome.aboveTarget())
         return;
     if (outcome.isLog)

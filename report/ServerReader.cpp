@@ -17,9 +17,7 @@ namespace report {
 
 namespace {
 
-constexpr std::int64_t PageBytes = 8192;
 constexpr std::int64_t TargetBytes = std::int64_t{db::sql::ShrinkTargetMb} * 1024 * 1024;
-constexpr std::int32_t LogFileStatus = 0x40;  // sysfiles.status
 
 // A query's rows, read through one dataset.
 class Rows {
@@ -116,12 +114,12 @@ std::vector<db::LoggedVlf> readVlfs(db::TADOConnection& connection)
 void readLogFiles(db::TADOConnection& connection, DatabaseReport& d)
 {
     for (Rows r(connection, sql::selectFiles()); r.more(); r.next()) {
-        if ((r.integer(u"status") & LogFileStatus) == 0)
+        if ((r.integer(u"status") & db::fixed::LogFileStatus) == 0)
             continue;
         LogFileReport f;
         f.fileId = static_cast<int>(r.integer(u"fileid"));
         f.name = db::sql::stripTrailingBlanks(db::VarToStr(r.value(u"name")));
-        f.sizeBytes = r.integer(u"size") * PageBytes;
+        f.sizeBytes = r.integer(u"size") * db::fixed::PageBytes;
         d.logFiles.push_back(std::move(f));
     }
     const std::vector<db::LoggedVlf> log = readVlfs(connection);
