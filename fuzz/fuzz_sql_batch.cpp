@@ -43,7 +43,7 @@ bool fits(const Column& c, const Value& v)
         return std::holds_alternative<std::int64_t>(v);
     case SqlType::NChar: case SqlType::NVarChar: case SqlType::VarChar: case SqlType::NText: case SqlType::Char:
         return std::holds_alternative<std::u16string>(v);
-    case SqlType::Float:
+    case SqlType::Float: case SqlType::Real:
         return std::holds_alternative<double>(v);
     case SqlType::Variant:
         return std::holds_alternative<std::int64_t>(v) || std::holds_alternative<std::u16string>(v);
