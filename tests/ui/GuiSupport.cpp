@@ -1,5 +1,6 @@
 #include "GuiSupport.h"
 
+#include "db/AdoConnection.h"
 #include "ui/Busy.h"
 
 #include <QAbstractButton>
@@ -12,50 +13,30 @@
 
 namespace guitest {
 
-BoxAnswerer::BoxAnswerer() { qApp->installEventFilter(this); }
-BoxAnswerer::~BoxAnswerer() { qApp->removeEventFilter(this); }
-
-QStringList BoxAnswerer::texts() const
+QStringList BoxRecorder::texts() const
 {
     QStringList all;
-    for (const ShownBox& box : boxes_)
+    for (const ui::Box& box : boxes_)
         all << box.text;
     return all;
 }
 
-bool BoxAnswerer::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::Show) {
-        if (auto* box = qobject_cast<QMessageBox*>(watched)) {
-            ShownBox shown;
-            shown.caption = box->windowTitle();
-            shown.text = box->text();
-            shown.icon = box->icon();
-            shown.owner = box->parentWidget();
-            shown.applicationModal = box->windowModality() == Qt::ApplicationModal;
-            shown.buttons = box->standardButtons();
-            boxes_ << shown;
-            // Answered from the box's own event loop, as a user would.
-            QTimer::singleShot(0, box, [box] {
-                if (QAbstractButton* ok = box->button(QMessageBox::Ok))
-                    ok->click();
-                else
-                    box->reject();
-            });
-        }
-    }
-    return QObject::eventFilter(watched, event);
-}
+namespace {
+std::unique_ptr<db::TADOConnection> ordinaryConnection() { return std::make_unique<db::TADOConnection>(); }
+} // namespace
 
-void setApplicationTitle()
-{
-    QApplication::setApplicationDisplayName(QStringLiteral("SQL SERVER日志清理工具"));
-}
+Window::Window(bool show) : Window(db::ServerBrowser::loopback({}), ordinaryConnection, show) {}
 
-Window::Window(bool show) : Window(db::ServerBrowser::loopback({}), show) {}
+Window::Window(const db::ServerBrowser& browser) : Window(browser, ordinaryConnection) {}
 
-Window::Window(const db::ServerBrowser& browser, bool show) : form(std::make_unique<TFrmMain>(browser))
+Window::Window(const db::ServerBrowser& browser, const ConnectionMaker& make, bool show)
 {
+    const ConnectionMaker keepIt = [this, &make] {
+        std::unique_ptr<db::TADOConnection> made = make();
+        connection = made.get();
+        return made;
+    };
+    form = std::make_unique<TFrmMain>(browser, keepIt, boxes);
     if (show) {
         form->show();
         form->activateWindow();

@@ -58,7 +58,6 @@ class BusyTest : public QObject {
     TFrmMain& w() { return session->w(); }
 
 private slots:
-    void initTestCase() { guitest::setApplicationTitle(); }
     void cleanup() { session.reset(); }
 
     void aLongJobKeepsTheWindowAliveAndCanBeCancelled()

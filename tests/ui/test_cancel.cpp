@@ -110,9 +110,9 @@ class CancelTest : public QObject {
     // The one message box, the handler's own.
     [[nodiscard]] bool saidOnce(const QString& text)
     {
-        const QList<guitest::ShownBox>& boxes = session->boxes().boxes();
+        const QList<ui::Box>& boxes = session->boxes().boxes();
         GUITEST_CHECK(boxes.size() == 1, qPrintable(session->boxes().texts().join("\n----\n")));
-        GUITEST_CHECK(boxes.first().caption == "提示" && boxes.first().icon == QMessageBox::Information,
+        GUITEST_CHECK(boxes.first().caption == "提示" && boxes.first().icon == ui::Box::Icon::Information,
                       qPrintable(boxes.first().caption));
         GUITEST_CHECK(boxes.first().text == text, qPrintable(boxes.first().text));
         return true;
@@ -121,7 +121,6 @@ class CancelTest : public QObject {
 private slots:
     void initTestCase()
     {
-        guitest::setApplicationTitle();
         GuiThread = std::this_thread::get_id();
     }
     void cleanup()
