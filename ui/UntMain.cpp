@@ -235,12 +235,15 @@ void TFrmMain::CmbDbClick()
     }
     // First, so that a database that cannot be opened leaves no files of the last one.
     ResetFiles(*this);
-    SqlConn->Execute(db::sql::useDatabase(u16(CmbDb->currentText())));
+    const std::u16string Database = u16(CmbDb->currentText());
     {
         db::TADODataSet Query;
         Query.SetConnection(SqlConn.get());
         Query.SetCommandText(db::sql::selectSecondaryFiles());
-        Query.Open();
+        ui::whileBusy(this, ui::text::ListingFiles, [&Query, &Database] {
+            SqlConn->Execute(db::sql::useDatabase(Database));
+            Query.Open();
+        });
         CmbLog->clear();
         CmbLog->setCurrentIndex(-1);
         const int n = Query.RecordCount();
@@ -252,8 +255,11 @@ void TFrmMain::CmbDbClick()
             CmbLog->setCurrentIndex(0);
     }
     FilesOf = CmbDb->currentText();
-    Chk->setChecked(db::TruncatesLogOnCheckpoint(*SqlConn, u16(FilesOf)));
-    Chk->setEnabled(!db::TruncatesAtEveryCheckpoint(u16(FilesOf)));
+    bool Truncates = false;
+    ui::whileBusy(this, ui::text::ListingFiles,
+                  [&Truncates, &Database] { Truncates = db::TruncatesLogOnCheckpoint(*SqlConn, Database); });
+    Chk->setChecked(Truncates);
+    Chk->setEnabled(!db::TruncatesAtEveryCheckpoint(Database));
     CmbLogChange();
 }
 
@@ -263,11 +269,14 @@ void TFrmMain::CmbLogChange()
         ResetSelection(*this);
         return;
     }
-    SqlConn->Execute(db::sql::useDatabase(u16(CmbDb->currentText())));
+    const std::u16string Database = u16(CmbDb->currentText());
     db::TADODataSet Query;
     Query.SetConnection(SqlConn.get());
     Query.SetCommandText(db::sql::selectFileByName(u16(CmbLog->currentText())));
-    Query.Open();
+    ui::whileBusy(this, ui::text::ReadingFileDetails, [&Query, &Database] {
+        SqlConn->Execute(db::sql::useDatabase(Database));
+        Query.Open();
+    });
     if (Query.RecordCount() != 0) {
         EdtLogPath->setText(TrimmedFieldText(Query, u"FileName"));
         EdtLogSize->setText(TrimmedFieldText(Query, u"Size"));
