@@ -16,6 +16,7 @@
 #include "db/SqlText.h"
 #include "db/Text.h"
 
+#include <QLineEdit>
 #include <QStringList>
 #include <QVariant>
 
@@ -92,6 +93,14 @@ QString ServerToConnect(const QComboBox& box)
 {
     const QVariant address = Listed(box, AddressRole);
     return address.isValid() ? address.toString() : box.currentText();
+}
+
+// As a Windows edit box shows a text it is given: from its start, so that a
+// long path shows its drive and folders.
+void ShowText(QLineEdit& edit, const QString& text)
+{
+    edit.setText(text);
+    edit.home(false);
 }
 
 QString FieldText(const db::TADODataSet& query, const std::u16string& name)
@@ -278,8 +287,8 @@ void TFrmMain::CmbLogChange()
         Query.Open();
     });
     if (Query.RecordCount() != 0) {
-        EdtLogPath->setText(TrimmedFieldText(Query, u"FileName"));
-        EdtLogSize->setText(TrimmedFieldText(Query, u"Size"));
+        ShowText(*EdtLogPath, TrimmedFieldText(Query, u"FileName"));
+        ShowText(*EdtLogSize, TrimmedFieldText(Query, u"Size"));
     }
 }
 

@@ -119,6 +119,27 @@ private slots:
         QCOMPARE(w().EdtLogSize->text(), QString("262144"));
     }
 
+    // A long path shows from its start, the drive and the folders, as a
+    // Windows edit box given a text shows it; its end is what runs off.
+    void aLongPathShowsItsStart()
+    {
+        const QString path = "C:\\Program Files\\Microsoft SQL Server\\MSSQL\\data\\Shop_Log.LDF";
+        sandbox::Catalog c = guitest::browseCatalog();
+        c.find(u"Shop")->files.at(1).fileName = path.toStdU16String();
+        session.reset();  // one window at a time: they share the connection
+        session = std::make_unique<guitest::Session>(c);
+        typeLogin();
+        QVERIFY(chooseDatabase("Shop"));
+
+        QLineEdit* field = w().EdtLogPath;
+        QCOMPARE(field->text(), path);
+        QVERIFY(field->fontMetrics().horizontalAdvance(path) > field->width());  // it cannot show it all
+        (void)field->grab();  // drawn: where it scrolls to is settled as it paints
+        const QRect inside = field->contentsRect();
+        QCOMPARE(field->cursorPositionAt(QPoint(inside.left() + 1, inside.center().y())), 0);
+        QVERIFY(field->cursorPositionAt(QPoint(inside.right() - 1, inside.center().y())) < path.size());
+    }
+
     void aWrongPasswordSaysSoOnceAndEmptiesEverything()
     {
         typeLogin();
