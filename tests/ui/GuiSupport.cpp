@@ -117,25 +117,24 @@ QStringList items(const QComboBox* box)
     return all;
 }
 
-QWidget* busyBox()
+QWidget* busyBox(const QWidget& window)
 {
-    for (QWidget* top : QApplication::topLevelWidgets())
-        if (auto* box = top->findChild<QWidget*>(QLatin1String(ui::BusyBoxName)); box != nullptr && box->isVisible())
-            return box;
-    return nullptr;
+    auto* box = window.findChild<QWidget*>(QLatin1String(ui::BusyBoxName));
+    return box != nullptr && box->isVisible() ? box : nullptr;
 }
 
-WhileBusy::WhileBusy(std::function<bool(QWidget* box)> step) : step_(std::move(step))
+WhileBusy::WhileBusy(const QWidget& window, std::function<bool(QWidget* box)> step)
+    : window_(window), step_(std::move(step))
 {
     connect(&timer_, &QTimer::timeout, this, [this] {
-        if (QWidget* box = busyBox(); box != nullptr && !done_)
+        if (QWidget* box = busyBox(window_); box != nullptr && !done_)
             done_ = step_(box);
     });
     timer_.start(20);
 }
 
-CancelWhenBusy::CancelWhenBusy()
-    : WhileBusy([](QWidget* box) {
+CancelWhenBusy::CancelWhenBusy(const QWidget& window)
+    : WhileBusy(window, [](QWidget* box) {
         auto* cancel = box->findChild<QPushButton*>(QLatin1String(ui::BusyCancelName));
         if (cancel != nullptr)
             QTest::mouseClick(cancel, Qt::LeftButton);

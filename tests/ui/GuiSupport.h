@@ -95,16 +95,17 @@ bool listIsOpen(const QComboBox* box);
 void closeList(QComboBox* box);
 QStringList items(const QComboBox* box);
 // The window's busy panel while it shows (ui/Busy.h), else null.
-QWidget* busyBox();
+QWidget* busyBox(const QWidget& window);
 
-// Runs `step` every 20 ms while a busy panel shows, until it returns true:
+// Runs `step` every 20 ms while the window's busy panel shows, until it returns true:
 // what a user does while the window waits.
 class WhileBusy : public QObject {
 public:
-    explicit WhileBusy(std::function<bool(QWidget* box)> step);
+    WhileBusy(const QWidget& window, std::function<bool(QWidget* box)> step);
     bool done() const { return done_; }
 
 private:
+    const QWidget& window_;
     std::function<bool(QWidget*)> step_;
     QTimer timer_;
     bool done_ = false;
@@ -113,7 +114,7 @@ private:
 // Presses the busy panel's cancel button as soon as it shows.
 class CancelWhenBusy : public WhileBusy {
 public:
-    CancelWhenBusy();
+    explicit CancelWhenBusy(const QWidget& window);
 };
 
 // Alt with the button's letter, from the focused control of the active

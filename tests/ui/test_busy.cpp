@@ -85,7 +85,7 @@ private slots:
         const PaintCounter counter(&w());
         bool busyCursor = false;
         int paintsBefore = -1;
-        const WhileBusy user([&](QWidget* box) {
+        const WhileBusy user(w(), [&](QWidget* box) {
             if (paintsBefore < 0) {
                 busyCursor = QApplication::overrideCursor() != nullptr &&
                              QApplication::overrideCursor()->shape() == Qt::WaitCursor;
@@ -128,7 +128,7 @@ private slots:
         session->sandbox().engine().addFault(delayOn("sysdatabases", std::chrono::milliseconds(10 * ui::BusyBoxDelayMs)));
         bool cancelOffered = true;
         bool tookFocus = true;
-        const WhileBusy look([&](QWidget* box) {
+        const WhileBusy look(w(), [&](QWidget* box) {
             cancelOffered = box->findChild<QPushButton*>() != nullptr;
             tookFocus = QApplication::focusWidget() != w().CmbDb;
             return true;
@@ -156,7 +156,7 @@ private slots:
         const PaintCounter counter(&w());
         bool busyCursor = false;
         int paintsBefore = -1;
-        const WhileBusy user([&](QWidget*) {
+        const WhileBusy user(w(), [&](QWidget*) {
             if (paintsBefore < 0) {
                 busyCursor = QApplication::overrideCursor() != nullptr &&
                              QApplication::overrideCursor()->shape() == Qt::WaitCursor;
@@ -197,7 +197,7 @@ private slots:
         session->clearSent();
 
         QString meanwhile;
-        const WhileBusy user([&](QWidget*) {
+        const WhileBusy user(w(), [&](QWidget*) {
             QTest::keyClick(w().CmbDb, Qt::Key_Down);  // Stock
             QTest::keyClick(w().CmbDb, Qt::Key_Down);  // My Shop's [DB]; 游戏
             meanwhile = w().CmbDb->currentText();

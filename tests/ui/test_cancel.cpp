@@ -187,7 +187,7 @@ private slots:
         const int elsewhere = CancelsElsewhere;
         const QRegularExpression waitingFor(QString::fromStdString(fault.pattern), QRegularExpression::CaseInsensitiveOption);
         // Escape as soon as the statement the fault holds up is the last one sent.
-        const guitest::WhileBusy user([&](QWidget*) {
+        const guitest::WhileBusy user(w(), [&](QWidget*) {
             const QStringList all = session->sent();
             if (all.isEmpty() || !all.last().contains(waitingFor))
                 return false;
@@ -215,7 +215,7 @@ private slots:
         QVERIFY(onShop(Generation::Sql2022));
         engine().addFault(fault(sandbox::Fault::Action::Delay, "RECOVERY FULL", std::chrono::seconds(10)));
         QString panel;
-        const guitest::WhileBusy user([&](QWidget* box) {
+        const guitest::WhileBusy user(w(), [&](QWidget* box) {
             const auto* label = box->findChild<QLabel*>();
             if (label == nullptr || !label->text().contains(Alter.arg("FULL")))
                 return false;

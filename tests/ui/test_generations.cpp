@@ -229,7 +229,7 @@ private slots:
             engine().addFault(faultFor(event));
         session->clearSent();
 
-        const guitest::CancelWhenBusy user;
+        const guitest::CancelWhenBusy user(w());
         QTest::mouseClick(w().BtnOk, Qt::LeftButton);
 
         QStringList changing;
