@@ -154,8 +154,9 @@ public:
 };
 
 // A panel inside the window rather than a window of its own: it takes
-// neither the activation nor the focus, so a list about to open stays the
-// focused control. Hidden until the wait has lasted BusyBoxDelayMs.
+// neither the activation nor the focus, so the control the user is in keeps
+// them, and the keys typed meanwhile. Hidden until the wait has lasted
+// BusyBoxDelayMs.
 class BusyPanel {
 public:
     BusyPanel(QWidget* owner, const QString& what, bool cancellable) : owner_(owner), what_(what), frame_(owner)

@@ -148,10 +148,10 @@ bool pressWithAlt(QWidget* window, QAbstractButton* button, Qt::Key key)
     window->activateWindow();
     if (!QTest::qWaitForWindowActive(window))
         return false;
-    // After a message box the offscreen platform hands the activation back
-    // to no widget (its window counts as active, so asking again changes
-    // nothing), and a mnemonic matches only in the active window: make it
-    // active as a window manager would.
+    // The offscreen platform can leave the activation with no widget once a
+    // popup has closed (a list chosen from by keys, say): its window counts
+    // as active, so asking again changes nothing, and a mnemonic matches
+    // only in the active window: make it active as a window manager would.
     if (QApplication::activeWindow() != window) {
         QT_WARNING_PUSH
         QT_WARNING_DISABLE_DEPRECATED
