@@ -50,6 +50,8 @@ std::u16string TADOConnection::DriverName() const
     return core_->usedDriver ? core_->usedDriver->driver : std::u16string();
 }
 
+void TADOConnection::SetDriver(const OdbcDriver& driver) { core_->driver = driver; }
+
 detail::ConnectionCore& TADOConnection::core() { return *core_; }
 
 } // namespace db

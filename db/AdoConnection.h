@@ -14,6 +14,9 @@ namespace detail {
 class ConnectionCore;
 }
 
+struct OdbcDriver;
+class TADODataSet;
+
 class TADOConnection {
 public:
     TADOConnection();
@@ -83,10 +86,16 @@ public:
     // empty before the first.
     std::u16string DriverName() const;
 
-    // For TADODataSet.
-    detail::ConnectionCore& core();
+    // The ODBC driver the following Opens use, in place of the one this
+    // machine's drivers make the choice of (see findDriver): a driver the
+    // lookup does not know, or one known to be missing.
+    void SetDriver(const OdbcDriver& driver);
 
 private:
+    // A query runs its batch on the connection's own handles.
+    friend class TADODataSet;
+    detail::ConnectionCore& core();
+
     std::unique_ptr<detail::ConnectionCore> core_;
 };
 

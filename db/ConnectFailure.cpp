@@ -36,7 +36,7 @@ bool isConnectionState(const ServerMessage& m) { return m.sqlState.rfind("08", 0
 // cipher, 0x80090325 an untrusted certificate.
 bool isSspiStatus(long native) { return (static_cast<unsigned long>(native) & 0xFFFF0000UL) == 0x80090000UL; }
 
-bool isMissingDriver(const ServerMessage& m) { return m.sqlState.rfind("IM", 0) == 0; }
+bool isMissingDriver(const ServerMessage& m) { return saysDriverMissing(m.sqlState, m.text); }
 
 bool isEncryption(const ServerMessage& m)
 {
@@ -63,6 +63,12 @@ bool isUnreachable(const ServerMessage& m)
 }
 
 } // namespace
+
+bool saysDriverMissing(std::string_view sqlState, std::u16string_view text)
+{
+    return sqlState == "IM002" || sqlState == "IM003" || sqlState == "IM004" || sqlState == "IM005" ||
+           text.find(u"Can't open lib") != std::u16string_view::npos;
+}
 
 ConnectFailureReason connectFailureOf(const std::vector<ServerMessage>& errors)
 {

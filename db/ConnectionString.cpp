@@ -77,76 +77,89 @@ std::u16string compose(const ConnectionPairs& pairs)
     return out;
 }
 
+namespace {
+
+void skipBlanks(std::u16string_view text, std::size_t& i)
+{
+    while (i < text.size() && isBlank(text[i]))
+        ++i;
+}
+
+// A keyword: up to a '=' that is not doubled ("==" stands for one '=').
+std::u16string readKeyword(std::u16string_view text, std::size_t& i)
+{
+    std::u16string key;
+    while (i < text.size() && text[i] != u';') {
+        if (text[i] != u'=') {
+            key += text[i++];
+            continue;
+        }
+        if (i + 1 < text.size() && text[i + 1] == u'=') {
+            key += u'=';
+            i += 2;
+            continue;
+        }
+        ++i;
+        key = trimBlanks(key);
+        if (key.empty())
+            malformed();
+        return key;
+    }
+    malformed();
+}
+
+// A value in quotes, the quote doubled inside; nothing but blanks may follow it.
+std::u16string readQuotedValue(std::u16string_view text, std::size_t& i)
+{
+    const char16_t quote = text[i++];
+    std::u16string value;
+    for (;;) {
+        if (i >= text.size())
+            malformed();
+        if (text[i] != quote) {
+            value += text[i++];
+            continue;
+        }
+        if (i + 1 < text.size() && text[i + 1] == quote) {
+            value += quote;
+            i += 2;
+            continue;
+        }
+        ++i;
+        break;
+    }
+    skipBlanks(text, i);
+    if (i < text.size() && text[i] != u';')
+        malformed();
+    return value;
+}
+
+// A value: quoted, or up to the next ';'.
+std::u16string readValue(std::u16string_view text, std::size_t& i)
+{
+    skipBlanks(text, i);
+    if (i < text.size() && (text[i] == u'"' || text[i] == u'\''))
+        return readQuotedValue(text, i);
+    const std::size_t start = i;
+    while (i < text.size() && text[i] != u';')
+        ++i;
+    return trimBlanks(text.substr(start, i - start));
+}
+
+} // namespace
+
 ConnectionPairs parse(const std::u16string& text)
 {
     ConnectionPairs pairs;
     std::size_t i = 0;
-    const std::size_t n = text.size();
-    while (i < n) {
-        while (i < n && (isBlank(text[i]) || text[i] == u';'))
+    for (;;) {
+        while (i < text.size() && (isBlank(text[i]) || text[i] == u';'))
             ++i;
-        if (i >= n)
-            break;
-
-        // Keyword: up to a '=' that is not doubled.
-        std::u16string key;
-        bool sawEquals = false;
-        while (i < n) {
-            if (text[i] == u'=') {
-                if (i + 1 < n && text[i + 1] == u'=') {
-                    key += u'=';
-                    i += 2;
-                    continue;
-                }
-                sawEquals = true;
-                ++i;
-                break;
-            }
-            if (text[i] == u';')
-                break;
-            key += text[i++];
-        }
-        if (!sawEquals)
-            malformed();
-        key = trimBlanks(key);
-        if (key.empty())
-            malformed();
-
-        // Value: quoted, or up to the next ';'.
-        while (i < n && isBlank(text[i]))
-            ++i;
-        std::u16string value;
-        if (i < n && (text[i] == u'"' || text[i] == u'\'')) {
-            const char16_t quote = text[i++];
-            bool closed = false;
-            while (i < n) {
-                if (text[i] == quote) {
-                    if (i + 1 < n && text[i + 1] == quote) {
-                        value += quote;
-                        i += 2;
-                        continue;
-                    }
-                    closed = true;
-                    ++i;
-                    break;
-                }
-                value += text[i++];
-            }
-            if (!closed)
-                malformed();
-            while (i < n && isBlank(text[i]))
-                ++i;
-            if (i < n && text[i] != u';')
-                malformed();
-        } else {
-            const std::size_t start = i;
-            while (i < n && text[i] != u';')
-                ++i;
-            value = trimBlanks(std::u16string_view(text).substr(start, i - start));
-        }
-        pairs.emplace_back(std::move(key), std::move(value));
+        if (i >= text.size())
+            return pairs;
+        std::u16string key = readKeyword(text, i);
+        pairs.emplace_back(std::move(key), readValue(text, i));
     }
-    return pairs;
 }
 
 std::u16string odbcValue(const std::u16string& value, BraceStyle style)

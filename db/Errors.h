@@ -3,6 +3,7 @@
 
 #include <exception>
 #include <string>
+#include <string_view>
 
 namespace db {
 
@@ -31,6 +32,9 @@ class EOdbcError : public EDatabaseError {
 public:
     using EDatabaseError::EDatabaseError;
 };
+
+// The SQLSTATE of a statement a cancel stopped ("Operation canceled").
+inline constexpr std::string_view CancelledState = "HY008";
 
 // A deliberate, silent stop: callers catch it and show nothing.
 class EAbort : public std::exception {

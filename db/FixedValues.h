@@ -13,8 +13,19 @@ namespace db::fixed {
 inline constexpr std::u16string_view Provider = u"sqloledb";
 // The database the server list's connection opens in.
 inline constexpr std::u16string_view BrowseDatabase = u"master";
+// The databases that truncate their log at every checkpoint whatever their
+// recovery model says (see TruncatesAtEveryCheckpoint).
+inline constexpr std::array<std::u16string_view, 2> CheckpointTruncatedDatabases = {u"tempdb", u"master"};
+// The login, always: the window's is fixed in its form, the companion's here.
+inline constexpr std::u16string_view Login = u"sa";
 // Where a default instance listens unless its browser service says otherwise.
 inline constexpr std::uint16_t DefaultTcpPort = 1433;
+
+// SQL Server's page, the unit of sysfiles.size: 8 KB, so 128 to the megabyte.
+inline constexpr std::int64_t PageBytes = 8192;
+inline constexpr std::int64_t PagesPerMb = 1024 * 1024 / PageBytes;
+// sysfiles.status: the file is a log file.
+inline constexpr std::int32_t LogFileStatus = 0x40;
 
 // ADO's defaults: the login's time-out and each statement's, in seconds.
 inline constexpr int ConnectionTimeoutSeconds = 15;

@@ -1,8 +1,10 @@
 #include "db/JobCancel.h"
 
 #include "db/AdoConnection.h"
+#include "db/odbc/ErrorMessage.h"
 
 #include <chrono>
+#include <exception>
 
 namespace db {
 
@@ -14,7 +16,8 @@ constexpr auto Resend = std::chrono::seconds(1);
 
 } // namespace
 
-EDatabaseError cancelledError() { return EDatabaseError(u"Operation canceled", "HY008"); }
+// As the driver reports a cancelled statement.
+EDatabaseError cancelledError() { return detail::errorFrom({std::string(CancelledState), 0, {}}); }
 
 TJobCancel::TJobCancel(TADOConnection& connection)
     : connection_(connection), attendant_([this](std::stop_token stop) { attend(stop); })
@@ -39,7 +42,7 @@ bool TJobCancel::Requested()
     return requested_;
 }
 
-void TJobCancel::Begin()
+void TJobCancel::begin()
 {
     {
         const std::lock_guard lock(mutex_);
@@ -51,7 +54,7 @@ void TJobCancel::Begin()
     wake_.notify_all();
 }
 
-bool TJobCancel::End()
+bool TJobCancel::end()
 {
     const std::lock_guard sending(sending_);
     bool requested = false;
@@ -62,6 +65,25 @@ bool TJobCancel::End()
     }
     wake_.notify_all();
     return requested;
+}
+
+std::vector<ServerMessage> TJobCancel::Execute(const std::u16string& sql, bool* sent)
+{
+    begin();
+    if (sent != nullptr)
+        *sent = true;
+    std::vector<ServerMessage> messages;
+    std::exception_ptr failure;
+    try {
+        messages = connection_.Execute(sql);
+    } catch (const EDatabaseError&) {
+        failure = std::current_exception();
+    }
+    if (end())
+        throw cancelledError();
+    if (failure)
+        std::rethrow_exception(failure);
+    return messages;
 }
 
 void TJobCancel::attend(std::stop_token stop)
@@ -78,7 +100,7 @@ void TJobCancel::attend(std::stop_token stop)
     }
 }
 
-// Only to the statement it is meant for: End waits for it, so the next
+// Only to the statement it is meant for: end() waits for it, so the next
 // statement (putting the model back, which nothing cancels) cannot get it.
 void TJobCancel::sendAttention(std::uint64_t statement)
 {
@@ -91,7 +113,7 @@ void TJobCancel::sendAttention(std::uint64_t statement)
     try {
         connection_.Cancel();
     } catch (...) {
-        // Nothing to do: the statement ends as it will, and End says a cancel was asked for.
+        // Nothing to do: the statement ends as it will, and end() says a cancel was asked for.
     }
 }
 

@@ -9,18 +9,21 @@
 #pragma once
 
 #include "db/Errors.h"
+#include "db/ServerMessage.h"
 
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace db {
 
 class TADOConnection;
 
 // The failure of a statement a cancel was asked for: "Operation canceled"
-// (HY008), as the driver says it.
+// (CancelledState), as the driver says it.
 EDatabaseError cancelledError();
 
 class TJobCancel {
@@ -34,14 +37,16 @@ public:
     void Request();
     bool Requested();
 
-    // One statement, as the job's thread sends it: Begin throws "Operation
-    // canceled" (HY008) when a cancel was asked for already, and then the
-    // statement must not be sent; End says whether one was asked for while
-    // it ran, after any attention sent to it has gone.
-    void Begin();
-    bool End();
+    // One statement of the job, as its thread sends it: not sent once a
+    // cancel was asked for (cancelledError(), `*sent` left as it was; else
+    // it is set before the statement goes), and failed with cancelledError()
+    // when one was asked for while it ran, whatever it answered, once any
+    // attention sent to it has gone.
+    std::vector<ServerMessage> Execute(const std::u16string& sql, bool* sent = nullptr);
 
 private:
+    void begin();
+    bool end();
     void attend(std::stop_token stop);
     void sendAttention(std::uint64_t statement);
 

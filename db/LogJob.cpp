@@ -1,7 +1,7 @@
 #include "db/LogJob.h"
 
 #include "db/AdoConnection.h"
-#include "db/AdoDataSet.h"
+#include "db/DatabaseReads.h"
 #include "db/Errors.h"
 #include "db/FixedValues.h"
 #include "db/SqlText.h"
@@ -15,12 +15,19 @@ namespace db {
 
 namespace {
 
-constexpr std::int64_t SelectIntoBulkCopy = 4;   // sysdatabases.status: 'select into/bulkcopy'
+constexpr std::int64_t SelectIntoBulkCopy = 4;  // sysdatabases.status: 'select into/bulkcopy'
+constexpr long BackupFailed = 3013;             // BACKUP's every failure ends with it
 
-// The database's model, for putting it back; SIMPLE counts as none.
-std::optional<RecoveryModel> modelToKeep(RecoveryModel model)
+// What the user's choice asks of a database in model `now`: SIMPLE when on;
+// off, a SIMPLE database goes to what `leavingSimple` names, the others stay.
+template <typename LeavingSimple>
+std::optional<RecoveryModel> wantedModel(bool on, std::optional<RecoveryModel> now, LeavingSimple leavingSimple)
 {
-    return model == RecoveryModel::Simple ? std::nullopt : std::optional(model);
+    if (on)
+        return RecoveryModel::Simple;
+    if (now == RecoveryModel::Simple)
+        return leavingSimple();
+    return now;
 }
 
 // Sets the connection's command time-out for a while: none for the job's
@@ -46,63 +53,30 @@ private:
 bool TruncatesAtEveryCheckpoint(const std::u16string& database)
 {
     const std::u16string name = sql::stripTrailingBlanks(database);
-    return SameText(name, u"tempdb") || SameText(name, u"master");
+    return std::any_of(fixed::CheckpointTruncatedDatabases.begin(), fixed::CheckpointTruncatedDatabases.end(),
+                       [&name](std::u16string_view system) { return SameText(name, system); });
 }
 
 bool TruncatesLogOnCheckpoint(TADOConnection& connection, const std::u16string& database)
 {
-    if (TruncatesAtEveryCheckpoint(database))
-        return true;
-    TADODataSet query;
-    query.SetConnection(&connection);
-    query.SetCommandText(sql::selectRecoveryModel(database));
-    query.Open();
-    if (query.RecordCount() == 0 || query.FieldValue(u"recovery_model").IsNull())
-        return false;
-    return recoveryModelNamed(VarToStr(query.FieldValue(u"recovery_model"))) == RecoveryModel::Simple;
+    return TruncatesAtEveryCheckpoint(database) || readRecoveryModel(connection, database) == RecoveryModel::Simple;
 }
 
 TLogJob::TLogJob(TADOConnection& connection, std::u16string database, std::u16string file)
     : connection_(connection)
-    , database_(sql::stripTrailingBlanks(database))
-    , file_(std::move(file))
-    , dialect_(connection.ServerVersion())
-    , systemLog_(TruncatesAtEveryCheckpoint(database_))
+    , facts_{.database = sql::stripTrailingBlanks(database),
+             .file = std::move(file),
+             .dialect = Dialect(connection.ServerVersion())}
+    , systemLog_(TruncatesAtEveryCheckpoint(facts_.database))
     , cancel_(connection)
 {
-}
-
-// The column of the query's first row, trimmed; none without a row or for NULL.
-std::optional<std::u16string> TLogJob::firstValue(const std::u16string& sql, const std::u16string& column)
-{
-    TADODataSet query;
-    query.SetConnection(&connection_);
-    query.SetCommandText(sql);
-    query.Open();
-    if (query.RecordCount() == 0 || query.FieldValue(column).IsNull())
-        return std::nullopt;
-    return Trim(VarToStr(query.FieldValue(column)));
-}
-
-std::optional<RecoveryModel> TLogJob::readModel()
-{
-    const auto name = firstValue(sql::selectRecoveryModel(database_), u"recovery_model");
-    return name ? recoveryModelNamed(*name) : std::nullopt;
-}
-
-// The shrink and everything read after it act on the session's database:
-// never on another one the session may have ended up in.
-void TLogJob::requireDatabase()
-{
-    if (connection_.CurrentDatabase() != database_)
-        throw EDatabaseError(u"The connection is not in database '" + database_ + u"'");
 }
 
 void TLogJob::SetTruncateLogOnCheckpoint(bool on)
 {
     try {
-        requireDatabase();
-        hadChain_ = !systemLog_ && readHadChain();
+        requireDatabase(connection_, facts_.database);
+        facts_.hadChain = !systemLog_ && readHadChain(connection_, facts_.database, facts_.dialect);
         if (systemLog_)
             return;
         const CommandTimeout unlimited(connection_, 0);
@@ -111,30 +85,27 @@ void TLogJob::SetTruncateLogOnCheckpoint(bool on)
         // A failure after the user asked to cancel is the cancel's.
         if (!cancel_.Requested())
             throw EOptionFailed(e);
-        readOutcome();
+        outcome_ = readOutcome(connection_, facts_);
         throw cancelledError();
     }
 }
 
 void TLogJob::setOption(bool on)
 {
-    if (dialect_.truncatesWithBackupLog()) {
-        const std::optional<RecoveryModel> before = readModel();
-        work(sql::setTruncLogOnCheckpoint(database_, on));
-        if (on)
-            wanted_ = RecoveryModel::Simple;
-        else if (before)
-            wanted_ = *before == RecoveryModel::Simple ? modelWithoutTruncation() : before;
+    const std::u16string& database = facts_.database;
+    const std::optional<RecoveryModel> before = readRecoveryModel(connection_, database);
+    if (facts_.dialect.truncatesWithBackupLog()) {
+        cancel_.Execute(sql::setTruncLogOnCheckpoint(database, on));
+        facts_.wanted = wantedModel(on, before, [this] { return modelWithoutTruncation(); });
         return;
     }
-    const std::optional<RecoveryModel> model = readModel();
-    if (!model)
-        throw EDatabaseError(u"The recovery model of database '" + database_ + u"' cannot be read");
-    if (on && *model != RecoveryModel::Simple)
-        work(sql::setRecoveryModel(database_, RecoveryModel::Simple), &brokeChain_);
-    else if (!on && *model == RecoveryModel::Simple)
-        work(sql::setRecoveryModel(database_, RecoveryModel::Full));
-    wanted_ = on ? RecoveryModel::Simple : (*model == RecoveryModel::Simple ? RecoveryModel::Full : *model);
+    if (!before)
+        throw EDatabaseError(u"The recovery model of database '" + database + u"' cannot be read");
+    const std::optional<RecoveryModel> wanted = wantedModel(on, before, [] { return RecoveryModel::Full; });
+    if (wanted != before)
+        cancel_.Execute(sql::setRecoveryModel(database, *wanted),
+                        wanted == RecoveryModel::Simple ? &facts_.brokeChain : nullptr);
+    facts_.wanted = wanted;
 }
 
 // The model 'trunc. log on chkpt.' cleared leaves: BULK_LOGGED with 'select
@@ -143,7 +114,7 @@ void TLogJob::setOption(bool on)
 std::optional<RecoveryModel> TLogJob::modelWithoutTruncation()
 {
     try {
-        const auto status = firstValue(sql::selectDatabaseStatus(database_), u"status");
+        const auto status = firstValue(connection_, sql::selectDatabaseStatus(facts_.database), u"status");
         const auto bits = status ? ExactInteger(Variant::FromText(*status)) : std::nullopt;
         if (!bits)
             return std::nullopt;
@@ -161,81 +132,61 @@ std::u16string TLogJob::PuttingBack() const
     return puttingBack_;
 }
 
-// One statement of the work proper: not sent once a cancel was asked for
-// (`*sent` is set once it is), and cancelled, whatever it answered, when a
-// cancel was asked for while it ran.
-std::vector<ServerMessage> TLogJob::work(const std::u16string& sql, bool* sent)
+void TLogJob::setPuttingBack(std::u16string statement)
 {
-    cancel_.Begin();
-    if (sent != nullptr)
-        *sent = true;
-    std::vector<ServerMessage> messages;
-    try {
-        messages = connection_.Execute(sql);
-    } catch (const EDatabaseError&) {
-        if (cancel_.End())
-            throw cancelledError();
-        throw;
-    }
-    if (cancel_.End())
-        throw cancelledError();
-    return messages;
+    const std::lock_guard lock(puttingBackMutex_);
+    puttingBack_ = std::move(statement);
 }
 
 void TLogJob::truncateAndShrink()
 {
+    const std::u16string& database = facts_.database;
     if (systemLog_) {
-        requireDatabase();
-        shrinkMessages_ = work(sql::checkpointAndShrink(file_));
+        requireDatabase(connection_, database);
+        facts_.shrinkMessages = cancel_.Execute(sql::checkpointAndShrink(facts_.file));
         return;
     }
-    if (dialect_.truncatesWithBackupLog()) {
-        requireDatabase();
+    if (facts_.dialect.truncatesWithBackupLog()) {
+        requireDatabase(connection_, database);
         bool sent = false;
         try {
-            shrinkMessages_ = work(sql::truncateAndShrink(database_, file_), &sent);
+            facts_.shrinkMessages = cancel_.Execute(sql::truncateAndShrink(database, facts_.file), &sent);
         } catch (const EDatabaseError&) {
-            // BACKUP reports its every failure with 3013: without it, the
-            // log may have been truncated before whatever else failed.
+            // Without BACKUP's own failure the log may have been truncated
+            // before whatever else failed.
             const auto& errors = connection_.Errors();
-            if (sent && std::none_of(errors.begin(), errors.end(), [](const ServerMessage& m) { return m.number == 3013; }))
-                brokeChain_ = true;
+            if (sent && std::none_of(errors.begin(), errors.end(),
+                                     [](const ServerMessage& m) { return m.number == BackupFailed; }))
+                facts_.brokeChain = true;
             throw;
         }
-        brokeChain_ = true;
+        facts_.brokeChain = true;
         return;
     }
-    if (modelToKeep(wanted_.value_or(RecoveryModel::Simple))) {
+    if (facts_.wanted.value_or(RecoveryModel::Simple) != RecoveryModel::Simple) {
         // A switch whose answer was lost (a cancel, a dropped link) may still
         // have happened: the put-back runs whenever it was sent.
-        work(sql::setRecoveryModel(database_, RecoveryModel::Simple), &switched_);
-        brokeChain_ = true;
+        cancel_.Execute(sql::setRecoveryModel(database, RecoveryModel::Simple), &switched_);
+        facts_.brokeChain = true;
     }
-    requireDatabase();
-    shrinkMessages_ = work(sql::checkpointAndShrink(file_));
+    requireDatabase(connection_, database);
+    facts_.shrinkMessages = cancel_.Execute(sql::checkpointAndShrink(facts_.file));
 }
 
 // Twice at most: a link that dropped is reopened by the first attempt's
 // failure, in the job's database, for the second.
 void TLogJob::putModelBack()
 {
-    const std::u16string statement = sql::setRecoveryModel(database_, *wanted_);
-    {
-        const std::lock_guard lock(puttingBackMutex_);
-        puttingBack_ = statement;
-    }
-    const auto done = [this] {
-        const std::lock_guard lock(puttingBackMutex_);
-        puttingBack_.clear();
-    };
+    const std::u16string statement = sql::setRecoveryModel(facts_.database, *facts_.wanted);
+    setPuttingBack(statement);
     for (int attempt = 1;; ++attempt) {
         try {
             connection_.Execute(statement);
-            done();
+            setPuttingBack({});
             return;
         } catch (const EDatabaseError&) {
             if (attempt == 2 || connection_.Connected()) {
-                done();
+                setPuttingBack({});
                 throw;
             }
         }
@@ -261,11 +212,11 @@ void TLogJob::TruncateAndShrink()
             }
         }
     }
-    readOutcome();
+    outcome_ = readOutcome(connection_, facts_);
     if (failure)
         std::rethrow_exception(failure);
     if (outcome_.modelNotRestored)
-        throw EDatabaseError(u"The recovery model of database '" + database_ + u"' could not be put back");
+        throw EDatabaseError(u"The recovery model of database '" + facts_.database + u"' could not be put back");
 }
 
 } // namespace db

@@ -6,9 +6,9 @@
 
 #include "db/Errors.h"
 #include "db/JobCancel.h"
+#include "db/LogOutcome.h"
 #include "db/ServerGeneration.h"
 
-#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -17,35 +17,6 @@
 namespace db {
 
 class TADOConnection;
-struct ServerMessage;
-
-// Why a file stayed above the target, when it did.
-enum class Shortfall {
-    None,           // reached it (or nothing explains why not)
-    DataFile,       // a data file keeps the pages its data uses
-    VlfBoundary,    // a log shrinks in whole VLFs: the first boundary above the target
-    Held,           // something keeps the log from being reused (holdReason)
-    ActiveAtEnd,    // the active log sits in the VLF at the end of the file
-    TwoVlfFloor,    // a log keeps two VLFs, whatever their size (vlfPages)
-    ShrinkMessage,  // the shrink's own message says why (2000)
-};
-
-// What the job found, read once it had run (also after a failure).
-struct LogJobOutcome {
-    bool isLog = true;
-    std::optional<std::int64_t> sizePages;  // the file's size now; none when it cannot be read
-    Shortfall shortfall = Shortfall::None;
-    std::u16string holdReason;     // log_reuse_wait_desc as the server spells it
-    std::u16string shrinkMessage;  // the shrink's message, for ShrinkMessage
-    std::vector<std::int64_t> vlfPages;  // the VLFs left, for TwoVlfFloor
-    // The database had a log backup chain, and the job broke it.
-    bool chainBroken = false;
-    // Set when the database is not in the recovery model the user chose:
-    // the model it is in (none when it cannot be read), and what puts it back.
-    bool modelNotRestored = false;
-    std::optional<RecoveryModel> modelNow;
-    std::u16string putBack;
-};
 
 // tempdb and master truncate their log at every checkpoint whatever their
 // recovery model says (tempdb is always SIMPLE; master takes no log backups,
@@ -100,30 +71,16 @@ public:
     const LogJobOutcome& Outcome() const { return outcome_; }
 
 private:
-    std::optional<std::u16string> firstValue(const std::u16string& sql, const std::u16string& column);
-    std::optional<RecoveryModel> readModel();
     std::optional<RecoveryModel> modelWithoutTruncation();
-    void requireDatabase();
     void setOption(bool on);
-    std::vector<ServerMessage> work(const std::u16string& sql, bool* sent = nullptr);
     void truncateAndShrink();
     void putModelBack();
-    // The outcome (LogOutcome.cpp).
-    bool readHadChain();
-    bool chainGone(std::optional<RecoveryModel> now);
-    void readOutcome();
-    void readShortfall(int fileId);
+    void setPuttingBack(std::u16string statement);
 
     TADOConnection& connection_;
-    std::u16string database_;
-    std::u16string file_;
-    Dialect dialect_;
+    JobFacts facts_;
     bool systemLog_;  // tempdb or master: truncated at checkpoints whatever the model
-    std::optional<RecoveryModel> wanted_;  // what the user chose, once known
-    std::optional<bool> hadChain_;
-    bool brokeChain_ = false;  // a statement that breaks the chain may have run (if unreadable)
-    bool switched_ = false;    // a switch to SIMPLE for the truncation was sent
-    std::vector<ServerMessage> shrinkMessages_;
+    bool switched_ = false;  // a switch to SIMPLE for the truncation was sent
     LogJobOutcome outcome_;
 
     mutable std::mutex puttingBackMutex_;

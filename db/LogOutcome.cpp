@@ -1,10 +1,9 @@
-// What the job found once it had run: the file's size and why it is not
-// smaller, whether the model is the one the user chose, and whether the log
-// backup chain the database had is gone; all read from the server afresh.
-#include "db/LogJob.h"
+#include "db/LogOutcome.h"
 
 #include "db/AdoConnection.h"
 #include "db/AdoDataSet.h"
+#include "db/DatabaseReads.h"
+#include "db/Errors.h"
 #include "db/FixedValues.h"
 #include "db/LogLayout.h"
 #include "db/SqlText.h"
@@ -16,29 +15,9 @@ namespace db {
 
 namespace {
 
-constexpr std::int64_t PageBytes = 8192;
-constexpr std::int64_t TargetPages = sql::ShrinkTargetMb * 128;
+constexpr std::int64_t TargetPages = sql::ShrinkTargetMb * fixed::PagesPerMb;
 constexpr long EndOfLogInUse = 9008;          // DBCC SHRINKFILE: the VLF at the end holds the active log
-constexpr std::int32_t LogFileStatus = 0x40;  // sysfiles.status
-
-} // namespace
-
-// Whether the database has a log backup chain, read before the job can
-// break it: from 2005 the server says so (a database backup that log backups
-// can follow); on 2000, a database outside SIMPLE that msdb records a backup
-// of. False when it cannot be read.
-bool TLogJob::readHadChain()
-{
-    try {
-        if (dialect_.hasCatalogViews())
-            return firstValue(sql::selectLastLogBackup(), u"last_log_backup_lsn").has_value();
-        const std::optional<RecoveryModel> model = readModel();
-        return model && *model != RecoveryModel::Simple &&
-               firstValue(sql::selectBackupHistory(database_), u"backup_set_id").has_value();
-    } catch (const EDatabaseError&) {
-        return false;
-    }
-}
+constexpr std::int64_t ActiveVlf = 2;         // DBCC LOGINFO's Status of a VLF that holds active log
 
 // Whether the chain the database had is gone, as the server says it from
 // 2005 (last_log_backup_lsn NULL), whatever the job's statements answered: a
@@ -46,122 +25,165 @@ bool TLogJob::readHadChain()
 // happened. On 2000, which cannot say, when a truncation may have run or the
 // database is SIMPLE (`now`). When the server cannot be read, when the job
 // sent something that breaks it.
-bool TLogJob::chainGone(std::optional<RecoveryModel> now)
+bool chainGone(TADOConnection& connection, const JobFacts& job, std::optional<RecoveryModel> now)
 {
-    if (!dialect_.hasCatalogViews())
-        return brokeChain_ || now == RecoveryModel::Simple;
+    if (!job.dialect.hasCatalogViews())
+        return job.brokeChain || now == RecoveryModel::Simple;
     try {
-        requireDatabase();
-        return !firstValue(sql::selectLastLogBackup(), u"last_log_backup_lsn").has_value();
+        requireDatabase(connection, job.database);
+        return !firstValue(connection, sql::selectLastLogBackup(), u"last_log_backup_lsn").has_value();
     } catch (const EDatabaseError&) {
-        return brokeChain_;
+        return job.brokeChain;
     }
 }
 
-// Each part on its own, never throwing: what cannot be read stays unknown.
-void TLogJob::readOutcome()
+void readModelAndChain(TADOConnection& connection, const JobFacts& job, LogJobOutcome& outcome)
 {
-    const bool hadChain = hadChain_.value_or(false);
     std::optional<RecoveryModel> now;
-    if (wanted_ || hadChain) {
+    if (job.wanted || job.hadChain) {
         try {
-            now = readModel();
+            now = readRecoveryModel(connection, job.database);
         } catch (const EDatabaseError&) {
         }
     }
-    outcome_.chainBroken = hadChain && chainGone(now);
-    if (wanted_ && now != wanted_) {
-        outcome_.modelNotRestored = true;
-        outcome_.modelNow = now;
-        outcome_.putBack = sql::setRecoveryModel(database_, *wanted_);
-    }
-    try {
-        requireDatabase();
-        TADODataSet query;
-        query.SetConnection(&connection_);
-        query.SetCommandText(sql::selectFileByName(file_));
-        query.Open();
-        if (query.RecordCount() == 0)
-            return;
-        const auto pages = ExactInteger(query.FieldValue(u"size"));
-        const auto status = ExactInteger(query.FieldValue(u"status"));
-        const auto fileId = ExactInteger(query.FieldValue(u"fileid"));
-        if (!pages || !status || !fileId)
-            return;  // nothing to say rather than something untrue
-        outcome_.sizePages = pages;
-        outcome_.isLog = (*status & LogFileStatus) != 0;
-        if (*pages > TargetPages)
-            readShortfall(static_cast<int>(*fileId));
-    } catch (const EDatabaseError&) {
+    outcome.chainBroken = job.hadChain && chainGone(connection, job, now);
+    if (job.wanted && now != job.wanted) {
+        outcome.modelNotRestored = true;
+        outcome.wanted = job.wanted;
+        outcome.modelNow = now;
+        outcome.putBack = sql::setRecoveryModel(job.database, *job.wanted);
     }
 }
 
-void TLogJob::readShortfall(int fileId)
+// Every VLF of the log, in every file, as DBCC LOGINFO lists them; none when
+// they cannot all be read whole.
+std::optional<std::vector<VirtualLogFile>> readVlfs(TADOConnection& connection)
 {
-    if (!outcome_.isLog) {
-        outcome_.shortfall = Shortfall::DataFile;
-        return;
-    }
-    LogShortfall layout = LogShortfall::None;
-    std::vector<VirtualLogFile> log;  // every file's
     try {
         TADODataSet query;
-        query.SetConnection(&connection_);
+        query.SetConnection(&connection);
         query.SetCommandText(sql::selectLogInfo());
         query.Open();
         std::vector<VirtualLogFile> vlfs;
-        bool whole = true;
         for (int i = 0; i < query.RecordCount(); ++i, query.Next()) {
             const auto file = ExactInteger(query.FieldValue(u"FileId"));
             const auto start = ExactInteger(query.FieldValue(u"StartOffset"));
             const auto size = ExactInteger(query.FieldValue(u"FileSize"));
             const auto status = ExactInteger(query.FieldValue(u"Status"));
-            whole = whole && file && start && size && status;
-            if (!whole)
-                break;
-            vlfs.push_back({static_cast<int>(*file), *start, *size, *status == 2});
+            if (!file || !start || !size || !status)
+                return std::nullopt;
+            vlfs.push_back({static_cast<int>(*file), *start, *size, *status == ActiveVlf});
         }
-        if (whole) {
-            layout = explainShortfall(vlfsOfFile(vlfs, fileId), vlfs.size(), TargetPages * PageBytes);
-            log = std::move(vlfs);
-        }
+        return vlfs;
+    } catch (const EDatabaseError&) {
+        return std::nullopt;
+    }
+}
+
+// What keeps the log from being reused (log_reuse_wait_desc, from 2005),
+// when it holds anything.
+std::optional<std::u16string> readHold(TADOConnection& connection, const JobFacts& job)
+{
+    if (!job.dialect.hasCatalogViews())
+        return std::nullopt;
+    try {
+        const std::u16string wait =
+            firstValue(connection, sql::selectLogReuseWait(job.database), u"log_reuse_wait_desc").value_or(u"");
+        if (!fixed::isRoutineReuseWait(wait))
+            return wait;
     } catch (const EDatabaseError&) {
     }
-    if (layout == LogShortfall::VlfBoundary) {
-        outcome_.shortfall = Shortfall::VlfBoundary;
-        return;
-    }
-    if (dialect_.hasCatalogViews()) {
-        try {
-            const std::u16string wait = firstValue(sql::selectLogReuseWait(database_), u"log_reuse_wait_desc")
-                                            .value_or(u"");
-            if (!fixed::isRoutineReuseWait(wait)) {
-                outcome_.shortfall = Shortfall::Held;
-                outcome_.holdReason = wait;
-                return;
-            }
-        } catch (const EDatabaseError&) {
-        }
-    }
-    const bool endInUse = std::any_of(shrinkMessages_.begin(), shrinkMessages_.end(),
+    return std::nullopt;
+}
+
+// What the shrink said that a routine message does not: its first such message.
+const ServerMessage* tellingMessage(const std::vector<ServerMessage>& messages)
+{
+    const auto it = std::find_if(messages.begin(), messages.end(),
+                                 [](const ServerMessage& m) { return !fixed::isRoutineMessage(m.number); });
+    return it == messages.end() ? nullptr : &*it;
+}
+
+// Why a log file stayed above the target: its VLFs first, then what holds
+// the log, then the shrink's own words.
+void explainLog(TADOConnection& connection, const JobFacts& job, int fileId, LogJobOutcome& outcome)
+{
+    const auto vlfs = readVlfs(connection);
+    const LogShortfall layout =
+        vlfs ? explainShortfall(vlfsOfFile(*vlfs, fileId), vlfs->size(), TargetPages * fixed::PageBytes)
+             : LogShortfall::None;
+    const auto& shrink = job.shrinkMessages;
+    const bool endInUse = std::any_of(shrink.begin(), shrink.end(),
                                       [](const ServerMessage& m) { return m.number == EndOfLogInUse; });
-    if (endInUse || layout == LogShortfall::ActiveAtEnd) {
-        outcome_.shortfall = Shortfall::ActiveAtEnd;
+    if (layout == LogShortfall::VlfBoundary) {
+        outcome.shortfall = Shortfall::VlfBoundary;
+    } else if (auto hold = readHold(connection, job)) {
+        outcome.shortfall = Shortfall::Held;
+        outcome.holdReason = std::move(*hold);
+    } else if (endInUse || layout == LogShortfall::ActiveAtEnd) {
+        outcome.shortfall = Shortfall::ActiveAtEnd;
+    } else if (layout == LogShortfall::TwoVlfFloor) {
+        outcome.shortfall = Shortfall::TwoVlfFloor;
+        for (const VirtualLogFile& v : *vlfs)
+            outcome.vlfPages.push_back(v.size / fixed::PageBytes);
+    } else if (const ServerMessage* m = tellingMessage(shrink)) {
+        outcome.shortfall = Shortfall::ShrinkMessage;
+        outcome.shrinkMessage = m->text;
+    }
+}
+
+void readFile(TADOConnection& connection, const JobFacts& job, LogJobOutcome& outcome)
+{
+    requireDatabase(connection, job.database);
+    TADODataSet query;
+    query.SetConnection(&connection);
+    query.SetCommandText(sql::selectFileByName(job.file));
+    query.Open();
+    if (query.RecordCount() == 0)
         return;
-    }
-    if (layout == LogShortfall::TwoVlfFloor) {
-        outcome_.shortfall = Shortfall::TwoVlfFloor;
-        for (const VirtualLogFile& v : log)
-            outcome_.vlfPages.push_back(v.size / PageBytes);
+    const auto pages = ExactInteger(query.FieldValue(u"size"));
+    const auto status = ExactInteger(query.FieldValue(u"status"));
+    const auto fileId = ExactInteger(query.FieldValue(u"fileid"));
+    if (!pages || !status || !fileId)
+        return;  // nothing to say rather than something untrue
+    outcome.sizePages = pages;
+    outcome.isLog = (*status & fixed::LogFileStatus) != 0;
+    if (!outcome.aboveTarget())
         return;
+    if (outcome.isLog)
+        explainLog(connection, job, static_cast<int>(*fileId), outcome);
+    else
+        outcome.shortfall = Shortfall::DataFile;
+}
+
+} // namespace
+
+bool LogJobOutcome::aboveTarget() const { return sizePages && *sizePages > TargetPages; }
+
+// From 2005 the server says so (a database backup that log backups can
+// follow); on 2000, a database outside SIMPLE that msdb records a backup of.
+bool readHadChain(TADOConnection& connection, const std::u16string& database, Dialect dialect)
+{
+    try {
+        if (dialect.hasCatalogViews())
+            return firstValue(connection, sql::selectLastLogBackup(), u"last_log_backup_lsn").has_value();
+        const std::optional<RecoveryModel> model = readRecoveryModel(connection, database);
+        return model && *model != RecoveryModel::Simple &&
+               firstValue(connection, sql::selectBackupHistory(database), u"backup_set_id").has_value();
+    } catch (const EDatabaseError&) {
+        return false;
     }
-    for (const ServerMessage& m : shrinkMessages_) {
-        if (!fixed::isRoutineMessage(m.number)) {
-            outcome_.shortfall = Shortfall::ShrinkMessage;
-            outcome_.shrinkMessage = m.text;
-            return;
-        }
+}
+
+LogJobOutcome readOutcome(TADOConnection& connection, const JobFacts& job)
+{
+    LogJobOutcome outcome;
+    readModelAndChain(connection, job, outcome);
+    try {
+        readFile(connection, job, outcome);
+    } catch (const EDatabaseError&) {
     }
+    return outcome;
 }
 
 } // namespace db

@@ -38,6 +38,9 @@ public:
     bool truncatesWithBackupLog() const { return version_.major <= 9; }
     // 2005 on: sys.databases, with log_reuse_wait_desc.
     bool hasCatalogViews() const { return version_.major >= 9; }
+    // 2012 on: sys.dm_db_log_space_usage, which Learn names instead of
+    // DBCC SQLPERF(LOGSPACE) from then.
+    bool hasLogSpaceView() const { return version_.major >= 11; }
 
 private:
     ServerVersion version_;

@@ -7,66 +7,51 @@
 
 namespace db::detail {
 
+namespace {
+
+// After these the statement has nothing more to give: the link is gone, the
+// time-out struck, or a cancel stopped it.
+bool endsStatement(const Diagnostic& d)
+{
+    return isLinkFailure(d.sqlState) || d.sqlState == "HYT00" || d.sqlState == CancelledState;
+}
+
+} // namespace
+
 Batch::Batch(ConnectionCore& core, const std::u16string& sql)
     : core_(core)
     , stmt_(core.newStatement())
 {
     // Without its time-out a stuck BACKUP or DBCC would hold the caller for
     // good, so a statement the driver will not give one is not sent.
-    core_.check(SQLSetStmtAttrW(stmt(), SQL_ATTR_QUERY_TIMEOUT,
-                                reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(core.commandTimeout, 0))),
-                                SQL_IS_UINTEGER),
-                stmt_);
+    detail::check(SQLSetStmtAttrW(stmt(), SQL_ATTR_QUERY_TIMEOUT,
+                                  reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(core.commandTimeout, 0))),
+                                  SQL_IS_UINTEGER),
+                  stmt_, &core_.link());
     core_.lastMessages.clear();
     std::vector<SQLWCHAR> text = toSqlWChar(sql);
     core_.setRunning(stmt());
-    const SQLRETURN rc = SQLExecDirectW(stmt(), text.data(), SQL_NTS);
-    if (rc != SQL_NO_DATA)
-        check(rc);
+    check(SQLExecDirectW(stmt(), text.data(), SQL_NTS));
 }
 
 Batch::~Batch() { core_.setRunning(SQL_NULL_HSTMT); }
 
 bool Batch::check(SQLRETURN rc)
 {
-    if (rc == SQL_SUCCESS)
-        return true;
-    if (rc == SQL_INVALID_HANDLE) {
-        stopped_ = true;
-        if (!firstError_)
-            firstError_ = Diagnostic{"HY000", 0, u"Invalid handle"};
-        return false;
-    }
-    if (rc != SQL_SUCCESS_WITH_INFO && rc != SQL_ERROR)
-        return true;  // SQL_NO_DATA and the like are the caller's business
-
-    const std::vector<Diagnostic> records = readDiagnostics(SQL_HANDLE_STMT, stmt());
-    const Diagnostic* error = firstError(records);
-    for (const Diagnostic& d : records) {
+    const CallResult call = examine(rc, stmt_, &core_.link());
+    for (const Diagnostic& d : call.records) {
         core_.lastMessages.push_back(messageFrom(d));
         if (!isErrorRecord(d) && d.nativeError != 0)  // the server's, not the driver's own notes
             messages_.push_back(core_.lastMessages.back());
     }
-    for (const Diagnostic& d : records) {
-        core_.noteLinkFailure(d);
-        if (isLinkFailure(d.sqlState) || d.sqlState == "HYT00" || d.sqlState == "HY008")
-            stopped_ = true;
-    }
-    if (rc == SQL_ERROR && !error) {
-        // A failure reported only by informational records: FreeTDS does so
-        // for a link that broke ("Unexpected EOF from the server", 01000).
-        Diagnostic d = records.empty() ? Diagnostic{} : records.back();
-        d.sqlState = core_.isOpen() ? "HY000" : "08S01";
-        core_.noteLinkFailure(d);
-        if (!core_.isOpen())
-            stopped_ = true;
-        if (!firstError_)
-            firstError_ = d;
-        return false;
-    }
-    if (error && !firstError_)
-        firstError_ = *error;
-    return error == nullptr;
+    if (!call.failure)
+        return true;
+    if (rc == SQL_INVALID_HANDLE || endsStatement(*call.failure) ||
+        std::any_of(call.records.begin(), call.records.end(), endsStatement))
+        stopped_ = true;
+    if (!firstError_)
+        firstError_ = call.failure;
+    return false;
 }
 
 SQLSMALLINT Batch::columnCount()

@@ -1,5 +1,6 @@
 #include "db/odbc/ConnectionCore.h"
 
+#include "db/ConnectFailure.h"
 #include "db/odbc/Batch.h"
 #include "db/odbc/Check.h"
 #include "db/odbc/DriverLookup.h"
@@ -13,18 +14,6 @@
 namespace db::detail {
 
 namespace {
-
-// The driver manager could not find or load a driver at all.
-bool isMissingDriver(const std::vector<Diagnostic>& records)
-{
-    for (const Diagnostic& d : records) {
-        if (d.sqlState == "IM002" || d.sqlState == "IM003" || d.sqlState == "IM004" || d.sqlState == "IM005")
-            return true;
-        if (d.text.find(u"Can't open lib") != std::u16string::npos)
-            return true;
-    }
-    return false;
-}
 
 // Whole seconds to the deadline, rounded up, and at least one: a login
 // time-out of 0 would mean none at all.
@@ -66,54 +55,18 @@ Login logIn(const OdbcHandle& env, const std::u16string& odbcText, int timeout)
     SQLSMALLINT outLength = 0;
     const SQLRETURN rc =
         SQLDriverConnectW(dbc, nullptr, text.data(), SQL_NTS, nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT);
-    login.failure = failureOf(rc, SQL_HANDLE_DBC, dbc, "08001");
+    CallResult call = examine(rc, login.dbc, nullptr, "08001");
+    login.failure = std::move(call.failure);
     if (login.failure)
-        login.records = readDiagnostics(SQL_HANDLE_DBC, dbc);
+        login.records = std::move(call.records);
     return login;
 }
 
 } // namespace
 
-// A question, not an order: a driver that cannot answer has said nothing.
-bool ConnectionCore::driverSaysDead() const
-{
-    SQLUINTEGER dead = SQL_CD_FALSE;
-    if (succeeded(SQLGetConnectAttr(dbc_.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
-        dead == SQL_CD_TRUE) {
-        dead_ = true;
-        if (!deathCause_)
-            deathCause_ = Diagnostic{"08S01", 0, {}};
-    }
-    return dead_;
-}
+bool ConnectionCore::isOpen() const { return connected_ && !link_.gone(); }
 
-bool ConnectionCore::isOpen() const { return connected_ && !dead_ && !driverSaysDead(); }
-
-void ConnectionCore::noteLinkFailure(const Diagnostic& d) const
-{
-    if (isLinkFailure(d.sqlState)) {
-        dead_ = true;
-        if (!deathCause_)
-            deathCause_ = d;
-    }
-}
-
-void ConnectionCore::check(SQLRETURN rc, const OdbcHandle& handle) const
-{
-    if (const auto failure = failureOf(rc, handle.type(), handle.get())) {
-        noteLinkFailure(*failure);
-        throw errorFrom(*failure);
-    }
-}
-
-OdbcHandle ConnectionCore::newStatement() const
-{
-    SQLHANDLE handle = SQL_NULL_HANDLE;
-    const SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_STMT, dbc_.get(), &handle);
-    OdbcHandle stmt(SQL_HANDLE_STMT, succeeded(rc) ? handle : SQL_NULL_HANDLE);
-    check(rc, dbc_);
-    return stmt;
-}
+OdbcHandle ConnectionCore::newStatement() { return allocate(SQL_HANDLE_STMT, &dbc_, &link_); }
 
 void ConnectionCore::open()
 {
@@ -136,7 +89,7 @@ void ConnectionCore::connect()
     OdbcHandle env;
     try {
         env = allocate(SQL_HANDLE_ENV, nullptr);
-        detail::check(SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION,
+        check(SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION,
                                     reinterpret_cast<SQLPOINTER>(static_cast<SQLLEN>(SQL_OV_ODBC3)), 0),
                       env);
     } catch (const EOdbcError& e) {
@@ -158,15 +111,15 @@ void ConnectionCore::connect()
     if (login.failure) {
         for (const Diagnostic& d : login.records)
             lastMessages.push_back(messageFrom(d));
-        if (isMissingDriver(login.records))
+        if (std::any_of(login.records.begin(), login.records.end(),
+                        [](const Diagnostic& d) { return saysDriverMissing(d.sqlState, d.text); }))
             throwMissingComponents(login.records.empty() ? std::string() : login.records.front().sqlState);
         throw errorFrom(*login.failure);
     }
     env_ = std::move(env);
     dbc_ = std::move(login.dbc);
     connected_ = true;
-    dead_ = false;
-    deathCause_.reset();
+    link_.watch(dbc_.get());
     serverVersion = readServerVersion();
     noteDatabase();
 }
@@ -206,11 +159,10 @@ void ConnectionCore::close() noexcept
     // go all the same, and the server ends the session.
     if (connected_)
         SQLDisconnect(dbc_.get());
+    link_.watch(SQL_NULL_HDBC);
     dbc_.reset();
     env_.reset();
     connected_ = false;
-    dead_ = false;
-    deathCause_.reset();
 }
 
 void ConnectionCore::ensureOpen()
@@ -226,7 +178,7 @@ void ConnectionCore::ensureOpen()
     std::vector<SQLWCHAR> name = toSqlWChar(wasIn);
     check(SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_CURRENT_CATALOG, name.data(),
                              static_cast<SQLINTEGER>((name.size() - 1) * sizeof(SQLWCHAR))),
-          dbc_);
+          dbc_, &link_);
     noteDatabase();
     if (database_ != wasIn)
         throw EDatabaseError(u"The connection was lost and could not return to database '" + wasIn + u"'");

@@ -7,7 +7,7 @@
 #include "db/FixedValues.h"
 #include "db/ServerGeneration.h"
 #include "db/ServerMessage.h"
-#include "db/odbc/Diagnostics.h"
+#include "db/odbc/Check.h"
 #include "db/odbc/OdbcHandle.h"
 
 #include <chrono>
@@ -59,23 +59,19 @@ public:
     void cancel();
 
     // A statement handle on the connection.
-    OdbcHandle newStatement() const;
-    // check() for a call on this connection or one of its statements: a
-    // failure that means the link is gone marks the connection dead first.
-    void check(SQLRETURN rc, const OdbcHandle& handle) const;
-    void noteLinkFailure(const Diagnostic& d) const;
+    OdbcHandle newStatement();
+    // What every call on the connection or one of its statements reports to.
+    LinkWatch& link() { return link_; }
 
 private:
     void connect();
     OdbcDriver chooseDriver(SQLHENV env, std::chrono::steady_clock::time_point deadline) const;
-    bool driverSaysDead() const;
     ServerVersion readServerVersion() const;
 
     OdbcHandle env_;
     OdbcHandle dbc_;
     bool connected_ = false;
-    mutable bool dead_ = false;
-    mutable std::optional<Diagnostic> deathCause_;
+    LinkWatch link_;
     // Where the session was when a batch last finished; a reconnection goes back there.
     std::u16string database_;
     std::mutex runningMutex_;

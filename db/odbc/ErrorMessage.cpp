@@ -55,7 +55,7 @@ std::u16string textForState(const std::string& sqlState)
         {"42000", u"Syntax error or access violation"},
         {"HY000", u"General error"},
         {"HY001", u"Memory allocation error"},
-        {"HY008", u"Operation canceled"},
+        {std::string(CancelledState), u"Operation canceled"},
         {"HYT00", u"Timeout expired"},
         {"HYT01", u"Connection timeout expired"},
         {"IM002", u"Data source name not found and no default driver specified"},

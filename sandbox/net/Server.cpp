@@ -22,6 +22,9 @@ namespace {
 
 constexpr std::uint16_t FirstUserSpid = 51;  // SPIDs below are SQL Server's own system processes
 
+// Counts the batches of every server in the process (BatchMark).
+std::atomic<std::uint64_t> batchesEverywhere{0};
+
 std::string toUtf8(const std::u16string& text)
 {
     const QByteArray bytes = QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())).toUtf8();
@@ -100,6 +103,7 @@ struct Server::Impl final : SessionHost {
 
     mutable std::mutex transcriptMutex;
     std::vector<std::u16string> transcript;
+    std::vector<BatchMark> marks;
     std::ofstream transcriptOut;
     std::uint64_t batchesRecorded = 0;
 };
@@ -108,6 +112,7 @@ void Server::Impl::recordBatch(std::uint16_t spid, const std::u16string& text)
 {
     std::lock_guard lock(transcriptMutex);
     transcript.push_back(text);
+    marks.push_back({++batchesEverywhere, spid});
     ++batchesRecorded;
     if (transcriptOut.is_open()) {
         // The byte count makes each record unambiguous even when the batch
@@ -247,6 +252,13 @@ void Server::clearTranscript()
 {
     std::lock_guard lock(impl_->transcriptMutex);
     impl_->transcript.clear();
+    impl_->marks.clear();
+}
+
+std::vector<BatchMark> Server::batchMarks() const
+{
+    std::lock_guard lock(impl_->transcriptMutex);
+    return impl_->marks;
 }
 
 Engine& Server::engine() { return impl_->engine_; }

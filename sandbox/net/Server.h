@@ -32,6 +32,14 @@ struct ServerOptions {
     bool forceEncryption = false;        // answer ENCRYPT_REQ: everything in TLS
 };
 
+// Where a batch stands among every batch that any server of this process
+// received, and the session it came on: orders sessions of different
+// servers without a clock.
+struct BatchMark {
+    std::uint64_t order = 0;
+    std::uint16_t spid = 0;
+};
+
 class Server {
 public:
     explicit Server(ServerOptions options);
@@ -46,6 +54,9 @@ public:
     // Every SQL batch received, verbatim, in arrival order (never a password).
     std::vector<std::u16string> transcript() const;
     void clearTranscript();
+    // One mark per batch of the transcript, in the same order (also
+    // cleared by clearTranscript).
+    std::vector<BatchMark> batchMarks() const;
 
     Engine& engine();                 // faults and catalog
     void setRefuseLogins(bool refuse);

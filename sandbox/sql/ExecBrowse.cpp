@@ -34,6 +34,8 @@ Table Executor::resolveTable(const SelectStmt& s, bool& cs)
     if (!table)
         table = logTable(s, db, cs);
     if (!table)
+        table = logSpaceTable(s, db, cs);
+    if (!table)
         throw StatementError{makeMessage(208, {name.display})};
     return std::move(*table);
 }

@@ -32,7 +32,7 @@ std::uint16_t Executor::curCmdOf(const Statement& s)
             if constexpr (std::is_same_v<T, SelectStmt>) return curcmd::Select;
             else if constexpr (std::is_same_v<T, ExecStmt>) return curcmd::Exec;
             else if constexpr (std::is_same_v<T, ShrinkFileStmt> || std::is_same_v<T, DbccOtherStmt>
-                               || std::is_same_v<T, DbccLogInfoStmt>)
+                               || std::is_same_v<T, DbccLogInfoStmt> || std::is_same_v<T, DbccSqlPerfStmt>)
                 return curcmd::Dbcc;
             else if constexpr (std::is_same_v<T, SetStmt>) return curcmd::Set;
             else if constexpr (std::is_same_v<T, IfStmt>) return curcmd::If;

@@ -118,6 +118,10 @@ private:
                       std::int32_t estimated, bool noInfoMessages);
     void execute(const DbccLogInfoStmt& s);
     std::optional<Table> logTable(const SelectStmt& s, const Database& db, bool caseSensitive);
+    // The log's space (ExecLogSpace.cpp): DBCC SQLPERF(LOGSPACE), and
+    // sys.dm_db_log_space_usage (none for another name).
+    void execute(const DbccSqlPerfStmt& s);
+    std::optional<Table> logSpaceTable(const SelectStmt& s, const Database& db, bool caseSensitive);
 
     // Control flow and settings.
     void execute(const SetStmt& s);

@@ -81,6 +81,16 @@ void Parser::dbccBody(Statement& s)
         s.body = logInfoBody();
         return;
     }
+    // SQLPERF's other forms clear statistics the sandbox does not keep.
+    const Token& argument = peek(1);
+    if (command.is(u"SQLPERF") && peek().isSymbol(u"(") && peek(2).isSymbol(u")")
+        && (argument.is(u"LOGSPACE") || (argument.kind == TokenKind::String && upper(argument.value) == u"LOGSPACE"))) {
+        next();
+        next();
+        next();
+        s.body = DbccSqlPerfStmt{dbccWith()};
+        return;
+    }
     // Other DBCC commands parse (balanced parentheses, WITH options) and fail when run.
     if (acceptSymbol(u"(")) {
         int depth = 1;

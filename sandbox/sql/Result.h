@@ -28,6 +28,7 @@ enum class SqlType {
     Numeric,   // numeric(p, 0) (maxLength is the precision), integer values
     Float,     // float: double values
     Bit,       // bit: 0 or 1
+    Real,      // real: double values, sent as 4-byte floats
 };
 
 struct Column {

@@ -110,6 +110,11 @@ struct DbccLogInfoStmt {
     bool noInfoMessages = false;
 };
 
+// DBCC SQLPERF (LOGSPACE) [WITH NO_INFOMSGS]: every database's log space.
+struct DbccSqlPerfStmt {
+    bool noInfoMessages = false;
+};
+
 struct DbccOtherStmt {
     std::u16string command;
 };
@@ -157,7 +162,7 @@ struct BlockStmt {
 struct Statement {
     std::variant<SelectStmt, UseStmt, ExecStmt, BackupLogStmt, ShrinkFileStmt, DbccOtherStmt, SetStmt,
                  TranStmt, PrintStmt, IfStmt, BlockStmt, WaitForStmt, CheckpointStmt, AlterDatabaseStmt,
-                 DbccLogInfoStmt>
+                 DbccLogInfoStmt, DbccSqlPerfStmt>
         body;
     std::size_t begin = 0, end = 0;  // the statement's text in the batch
     std::uint16_t line = 1;

@@ -22,6 +22,7 @@ const char16_t* typeName(SqlType type)
     case SqlType::Char: return u"char";
     case SqlType::Numeric: return u"numeric";
     case SqlType::Float: return u"float";
+    case SqlType::Real: return u"real";
     case SqlType::Bit: return u"bit";
     case SqlType::NVarChar: break;
     }

@@ -50,6 +50,7 @@ std::uint8_t fixedWidth(SqlType t)
     case SqlType::BigInt: return 8;
     case SqlType::DateTime: return 8;
     case SqlType::Float: return 8;
+    case SqlType::Real: return 4;
     case SqlType::Bit: return 1;
     default: return 0;
     }
@@ -194,7 +195,7 @@ void writeValue(TokenBuffer& out, const Column& col, const Value& v)
         writeNumeric(out, col, v);
         return;
     }
-    if (col.type == SqlType::Float || col.type == SqlType::Bit) {
+    if (col.type == SqlType::Float || col.type == SqlType::Real || col.type == SqlType::Bit) {
         if (col.nullable) {
             if (null) {
                 out.u8(0);
@@ -204,6 +205,11 @@ void writeValue(TokenBuffer& out, const Column& col, const Value& v)
         }
         if (col.type == SqlType::Bit) {
             out.u8(asInteger(v) != 0 ? 1 : 0);
+        } else if (col.type == SqlType::Real) {
+            const auto f = static_cast<float>(asDouble(v));
+            std::uint32_t bits = 0;
+            std::memcpy(&bits, &f, sizeof bits);
+            out.u32(bits);
         } else {
             const double d = asDouble(v);
             std::uint64_t bits = 0;
@@ -312,11 +318,14 @@ void writeColMetadata(TokenBuffer& out, const std::vector<Column>& cols, Layout 
             break;
         case SqlType::Bit:
         case SqlType::Float:
+        case SqlType::Real:
             if (c.nullable) {
                 out.u8(c.type == SqlType::Bit ? wiretype::BitN : wiretype::FloatN);
                 out.u8(fixedWidth(c.type));
             } else {
-                out.u8(c.type == SqlType::Bit ? wiretype::Bit : wiretype::Float8);
+                out.u8(c.type == SqlType::Bit ? wiretype::Bit
+                       : c.type == SqlType::Real ? wiretype::Float4
+                                                 : wiretype::Float8);
             }
             break;
         case SqlType::Numeric:

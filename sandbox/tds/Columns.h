@@ -29,6 +29,7 @@ constexpr std::uint8_t NChar = 0xEF;
 constexpr std::uint8_t BigChar = 0xAF;
 constexpr std::uint8_t Bit = 0x32;
 constexpr std::uint8_t BitN = 0x68;
+constexpr std::uint8_t Float4 = 0x3B;
 constexpr std::uint8_t Float8 = 0x3E;
 constexpr std::uint8_t FloatN = 0x6D;
 constexpr std::uint8_t NumericN = 0x6C;

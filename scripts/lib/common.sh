@@ -10,6 +10,9 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     unixodbc unixodbc-dev tdsodbc freetds-bin libssl-dev
     googletest libgtest-dev libbenchmark-dev
+    # the command-line companion: argument parsing and JSON, header-only (the
+    # Windows build copies the same headers)
+    libcli11-dev nlohmann-json3-dev
     iproute2 util-linux
     fonts-wqy-zenhei fontconfig
     xvfb xauth x11-apps x11-utils imagemagick

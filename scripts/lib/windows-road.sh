@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Run by scripts/test-windows inside a private network namespace: the Windows
 # programs under Wine against the sandbox server, on a virtual X display.
-#   windows-road.sh EXE PROBE SANDBOX CACHE OUTDIR CATALOG
+#   windows-road.sh EXE PROBE SANDBOX CACHE OUTDIR CATALOG CLI
 # Wine's odbc32 hands ODBC to the host's unixODBC, so the Windows drivers'
 # names are registered here (a private odbcinst.ini) against the FreeTDS
 # library: the choice among them and the keywords each gets go through the
 # real calls, while the driver behind every name is FreeTDS.
 set -uo pipefail
-exe=$1 probe=$2 sandbox=$3 cache=$4 out=$5 catalog=$6
+exe=$1 probe=$2 sandbox=$3 cache=$4 out=$5 catalog=$6 cli=$7
 
 work=$(mktemp -d)
 pids=()
@@ -158,6 +158,33 @@ choose_case 2000 FreeTDS FreeTDS
 bounded 120 "${chinese[@]}" wine "$probe" --browse 2>&1 | tr -d '\r' >"$work/probe.log"
 grep -qx "server: localhost" "$work/probe.log" && ok "discovery lists the sandbox" ||
     { bad "discovery did not list the sandbox"; sed 's/^/  /' "$work/probe.log"; }
+
+# ---- the command-line companion, every driver registered: a report on the
+# server discovery finds and the 2019 one named, as JSON, the password from
+# the environment; then the 2019 one as a table, the password on standard
+# input. Each logs in once (15 s at most) and reads a few statements per
+# database (30 s each at most): 120 s is far beyond what the sandbox needs.
+register "${all_drivers[@]}"
+SQLLOGCLEAN_PASSWORD=sandbox bounded 120 "${chinese[@]}" wine "$cli" report --discover 127.0.0.1,1533 --json \
+    >"$work/cli.json" 2>"$work/cli.log"
+rc=$?
+tr -d '\r' <"$work/cli.json" >"$work/cli-report.json"
+if [ $rc -eq 0 ] && grep -q '"server": "localhost"' "$work/cli-report.json" &&
+    grep -q '"generation": "2000"' "$work/cli-report.json" && grep -q '"generation": "2019"' "$work/cli-report.json" &&
+    grep -q '"name": "GameDB"' "$work/cli-report.json"; then
+    ok "sqllogclean-cli.exe report --discover --json: both sandboxes' databases, exit code 0"
+else
+    bad "sqllogclean-cli.exe report --discover --json (exit code $rc)"; sed 's/^/  /' "$work/cli.log"
+    head -20 "$work/cli-report.json" | sed 's/^/  /'
+fi
+echo sandbox | bounded 120 "${chinese[@]}" wine "$cli" report 127.0.0.1,1533 --password-stdin 2>"$work/cli.log" |
+    tr -d '\r' >"$work/cli.txt"
+rc=${PIPESTATUS[1]}
+if [ "$rc" -eq 0 ] && head -n1 "$work/cli.txt" | grep -q '^SERVER ' && grep -q '^127.0.0.1,1533  *GameDB ' "$work/cli.txt"; then
+    ok "sqllogclean-cli.exe report --password-stdin: the table, exit code 0"
+else
+    bad "sqllogclean-cli.exe report --password-stdin (exit code $rc)"; sed 's/^/  /' "$work/cli.log" "$work/cli.txt"
+fi
 
 # ---- the whole road by keyboard, every driver registered, as a user would
 register "${all_drivers[@]}"

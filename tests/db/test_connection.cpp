@@ -3,8 +3,8 @@
 
 #include "db/AdoConnection.h"
 #include "db/AdoDataSet.h"
+#include "db/ConnectFailure.h"
 #include "db/ConnectionString.h"
-#include "db/odbc/ConnectionCore.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -167,12 +167,13 @@ TEST(Connection, MissingDriverGivesTheMissingComponentsMessage)
     Sandbox sandbox;
     TADOConnection conn;
     conn.SetConnectionString(sandbox.connectionString());
-    conn.core().driver = db::OdbcDriver{u"NoSuchOdbcDriver", db::BraceStyle::Doubled};
+    conn.SetDriver(db::OdbcDriver{u"NoSuchOdbcDriver", db::BraceStyle::Doubled});
     EXPECT_EQ(u8(errorOf([&] { conn.Open(); }).Message()),
               "Error creating object.  Please verify that the Microsoft Data Access Components 2.1 (or later) "
               "have been properly installed");
-    conn.core().driver = db::OdbcDriver{u"/nonexistent/libtdsodbc.so", db::BraceStyle::Doubled};
+    conn.SetDriver(db::OdbcDriver{u"/nonexistent/libtdsodbc.so", db::BraceStyle::Doubled});
     EXPECT_EQ(u8(errorOf([&] { conn.Open(); }).Message()), u8(db::MissingComponentsMessage));
+    EXPECT_EQ(db::connectFailureOf(conn.Errors()).kind, db::ConnectFailure::MissingDriver);
     EXPECT_FALSE(conn.Connected());
 }
 

@@ -82,6 +82,14 @@ TEST(ConnectFailure, EachKindOfFailureIsRecognised)
          u"Login timeout expired"},
         {"no driver", {{0, std::u16string(db::MissingComponentsMessage), "IM002", true}}, ConnectFailure::MissingDriver,
          std::u16string(db::MissingComponentsMessage)},
+        // unixODBC names a library it cannot load in words of its own, with no state.
+        {"no driver library", {{0, u"Can't open lib 'NoSuchOdbcDriver' : file not found", "01000", false}},
+         ConnectFailure::MissingDriver, u"Can't open lib 'NoSuchOdbcDriver' : file not found"},
+        // A driver manager's state of another kind names no missing driver.
+        {"a driver that refused an attribute, then nobody listens",
+         {{0, u"Driver's SQLSetConnectAttr failed", "IM006", false},
+          {20009, u"Unable to connect: Adaptive Server is unavailable or does not exist", "08S01", true}},
+         ConnectFailure::Unreachable, u"Unable to connect: Adaptive Server is unavailable or does not exist"},
         // As FreeTDS 1.3 reports a TLS 1.0 server to a client without TLS 1.0.
         {"a failed handshake",
          {{0, u"Unable to connect to data source", "08001", true}, {20002, u"Adaptive Server connection failed", "01000", false}},

@@ -1,0 +1,22 @@
+// The command line of sqllogclean-cli: its subcommands, options and exit
+// codes (README.md, "The command-line companion").
+#pragma once
+
+#include "cli/Console.h"
+
+#include <string>
+#include <vector>
+
+namespace cli {
+
+inline constexpr int ExitDone = 0;    // every server and database was read
+inline constexpr int ExitFailed = 1;  // a server or a database could not be
+inline constexpr int ExitUsage = 2;   // the command line (or the password's source) was wrong
+
+// "sqllogclean-cli 1.0.0"
+std::string versionText();
+
+// Runs the program as main() would with `args` (args[0] is its name).
+int run(const std::vector<std::string>& args, Console& console);
+
+} // namespace cli

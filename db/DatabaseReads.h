@@ -1,0 +1,27 @@
+// Single values the job and the window read from the server, each read one
+// way: a query's first value, a database's recovery model, and whether the
+// session is where a statement means to act.
+#pragma once
+
+#include "db/ServerGeneration.h"
+
+#include <optional>
+#include <string>
+
+namespace db {
+
+class TADOConnection;
+
+// The column of the query's first row, trimmed; none without a row or for NULL.
+std::optional<std::u16string> firstValue(TADOConnection& connection, const std::u16string& sql,
+                                         const std::u16string& column);
+
+// The database's recovery model as DATABASEPROPERTYEX names it; none when it
+// names none (a database that does not exist or cannot be seen).
+std::optional<RecoveryModel> readRecoveryModel(TADOConnection& connection, const std::u16string& database);
+
+// Throws unless the session is in `database`: the shrink and everything read
+// after it must never act on another database the session ended up in.
+void requireDatabase(const TADOConnection& connection, const std::u16string& database);
+
+} // namespace db

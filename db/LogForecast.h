@@ -1,0 +1,45 @@
+// What the window's job would leave of a log file, read before it runs: the
+// VLFs its truncation frees, then where its shrink to the target stops, by
+// the rules a shrink follows (LogLayout.h).
+#pragma once
+
+#include "db/LogLayout.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace db {
+
+// A VLF as DBCC LOGINFO lists it, with its sequence number (FSeqNo).
+struct LoggedVlf {
+    VirtualLogFile vlf;
+    std::int64_t sequence = 0;
+};
+
+// The log as the job's truncation would leave it. Only the VLF the log ends
+// in (the highest sequence number in use) stays in use; when something
+// holds the log (an open transaction, replication, a replica...), every VLF
+// in use stays so.
+std::vector<VirtualLogFile> afterTruncation(const std::vector<LoggedVlf>& log, bool held);
+
+enum class ForecastStop {
+    Reached,      // at or below the target
+    VlfBoundary,  // the first VLF boundary above the target: as small as it gets
+    InUse,        // the VLF at the end of the file still holds log
+    TwoVlfFloor,  // the whole log is down to the two VLFs it always keeps
+};
+
+struct ShrinkForecast {
+    std::int64_t sizeBytes = 0;  // the file's size afterwards
+    ForecastStop stop = ForecastStop::Reached;
+};
+
+// A shrink of file `fileId` (now `fileBytes`) to `targetBytes` for the whole
+// log, whose other files take `otherFilesBytes`: it removes reusable VLFs
+// from the end while the file stays at or above its share and the log keeps
+// two VLFs. `log` holds every log file's VLFs.
+ShrinkForecast forecastShrink(const std::vector<VirtualLogFile>& log, int fileId, std::int64_t fileBytes,
+                              std::int64_t otherFilesBytes, std::int64_t targetBytes);
+
+} // namespace db
