@@ -2,12 +2,16 @@
 // The program reads no command line. Nothing in it uses COM (ODBC and
 // Winsock do not), so it initialises none.
 #include "app/StartupProbe.h"
+#include "db/AdoConnection.h"
 #include "db/discovery/ServerBrowser.h"
+#include "ui/Dialogs.h"
 #include "ui/Messages.h"
 #include "ui/UntMain.h"
 #include "ui/WindowLook.h"
 
 #include <QApplication>
+
+#include <memory>
 
 int main(int, char** argv)
 {
@@ -24,7 +28,8 @@ int main(int, char** argv)
     // Names the installed desktop entry, so desktops match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.example.sqllogclean"));
 
-    TFrmMain FrmMain(db::ServerBrowser::network());
+    ui::MessageBoxes Dialogs;
+    TFrmMain FrmMain(db::ServerBrowser::network(), [] { return std::make_unique<db::TADOConnection>(); }, Dialogs);
     app::reportFirstShowIfAsked(FrmMain);
     FrmMain.show();
     return application.exec();

@@ -2,8 +2,10 @@
 // on a worker thread while the window keeps painting, shows a busy cursor
 // and, when it takes a while, a small panel over the window with the elapsed
 // time and (for the job) a cancel button, which Escape also presses. Nothing
-// else can be started meanwhile: the user's input to the rest of the
-// application is dropped until the call returns.
+// else can be started meanwhile: clicks outside the panel and closing the
+// window go nowhere, and keys typed meanwhile are held and handed on in
+// order once no call is waiting, to the control that has the focus then, as
+// a Windows window blocked in a call takes the keys queued for it.
 #pragma once
 
 #include <QString>

@@ -1,10 +1,11 @@
 #include "ComboAdapters.h"
 
 #include <QAbstractItemView>
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
+
+#include <utility>
 
 namespace ui {
 
@@ -52,21 +53,13 @@ void TDropDownList::setSearchClock(Clock clock) { clock_ = std::move(clock); }
 
 void TDropDownList::showPopup()
 {
-    // A handler that shows a message box takes the focus away; the list then
-    // stays closed, as the user's attention is elsewhere. The focus passing
-    // through no widget at all (the window's activation settling while the
-    // handler waits for the server) is not a move.
-    bool focusMoved = false;
-    const auto watch = connect(qApp, &QApplication::focusChanged, this,
-                               [this, &focusMoved](QWidget*, QWidget* now) {
-                                   if (now != nullptr && now != this)
-                                       focusMoved = true;
-                               });
+    boxShown_ = false;
     emit dropDown();
-    disconnect(watch);
-    if (!focusMoved)
+    if (!std::exchange(boxShown_, false))
         QComboBox::showPopup();
 }
+
+void TDropDownList::boxShown() { boxShown_ = true; }
 
 void TDropDownList::chooseByUser(int index)
 {

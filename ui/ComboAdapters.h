@@ -27,6 +27,9 @@ public:
     static constexpr qint64 SearchPauseMs = 500;
 
     void showPopup() override;
+    // A message box is showing: it takes the focus, so a list whose
+    // drop-down event showed it stays closed.
+    void boxShown();
 
 signals:
     void dropDown();
@@ -42,6 +45,7 @@ private:
     Clock clock_;
     QString search_;
     qint64 lastKeyAt_ = 0;
+    bool boxShown_ = false;
 };
 
 // A combo box with an editable text: a choice from the list raises click,

@@ -1,9 +1,8 @@
 #include "ErrorReport.h"
 
+#include "Dialogs.h"
 #include "Messages.h"
 #include "db/Errors.h"
-
-#include <QMessageBox>
 
 namespace ui {
 
@@ -21,14 +20,7 @@ QString errorMessage(const std::exception& error)
     return QString::fromUtf8(error.what());
 }
 
-void showErrorReport(const QString& message)
-{
-    QMessageBox box(QMessageBox::Critical, text::ApplicationTitle, errorReportText(message), QMessageBox::Ok);
-    box.setWindowModality(Qt::ApplicationModal);
-    box.exec();
-}
-
-void reportCurrentException() noexcept
+void reportCurrentException(Dialogs& dialogs) noexcept
 {
     try {
         try {
@@ -36,20 +28,14 @@ void reportCurrentException() noexcept
         } catch (const db::EAbort&) {
             // The silent kind: the handler only wanted to stop.
         } catch (const std::exception& error) {
-            showErrorReport(errorMessage(error));
+            dialogs.errorReport(errorReportText(errorMessage(error)));
         } catch (...) {
-            showErrorReport(text::UnknownError);
+            dialogs.errorReport(errorReportText(text::UnknownError));
         }
     } catch (...) {
         // Showing the report failed (no memory, no display): nothing more
         // can be done, and Qt must not see the exception.
     }
-}
-
-void showInformation(QWidget* owner, const QString& text)
-{
-    QMessageBox box(QMessageBox::Information, text::Notice, text, QMessageBox::Ok, owner);
-    box.exec();
 }
 
 } // namespace ui

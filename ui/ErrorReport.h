@@ -1,5 +1,4 @@
-// The one place where errors leaving an event handler are caught and shown,
-// and the message boxes the handlers use.
+// The one place where errors leaving an event handler are caught and shown.
 #pragma once
 
 #include <QString>
@@ -7,9 +6,9 @@
 #include <exception>
 #include <utility>
 
-class QWidget;
-
 namespace ui {
+
+class Dialogs;
 
 // The message as the default error report shows it: a "." is appended unless
 // the text is empty or already ends in a character at or below '.'.
@@ -18,27 +17,21 @@ QString errorReportText(const QString& message);
 // What an error says: the data layer's message, or what() of anything else.
 QString errorMessage(const std::exception& error);
 
-// Modal for the whole application, captioned with the application title.
-void showErrorReport(const QString& message);
-
 // Reports the exception being handled, as guarded() does; never throws.
 // Only for use inside a catch block.
-void reportCurrentException() noexcept;
+void reportCurrentException(Dialogs& dialogs) noexcept;
 
-// Runs a handler; any exception leaving it is reported (a silent abort is
-// not) and goes no further, so none ever unwinds through Qt. The handler is
-// called as given: nothing is copied or wrapped outside the guard.
+// Runs a handler; any exception leaving it goes to the default error report
+// (a silent abort does not) and no further, so none ever unwinds through Qt.
+// The handler is called as given: nothing is copied or wrapped outside the guard.
 template <typename Handler>
-void guarded(Handler&& handler) noexcept
+void guarded(Dialogs& dialogs, Handler&& handler) noexcept
 {
     try {
         std::forward<Handler>(handler)();
     } catch (...) {
-        reportCurrentException();
+        reportCurrentException(dialogs);
     }
 }
-
-// The handlers' own message box: caption "提示", information icon, OK.
-void showInformation(QWidget* owner, const QString& text);
 
 } // namespace ui

@@ -26,6 +26,8 @@ inline const QString ChooseDatabaseAndFile = QStringLiteral("请先选择数据�
 // While the window waits for the server.
 inline const QString Connecting = QStringLiteral("正在连接服务器…");
 inline const QString ListingDatabases = QStringLiteral("正在读取数据库列表…");
+inline const QString ListingFiles = QStringLiteral("正在读取文件列表…");
+inline const QString ReadingFileDetails = QStringLiteral("正在读取文件信息…");
 inline const QString Cleaning = QStringLiteral("正在清理日志…");
 inline const QString Elapsed = QStringLiteral("已用 %1 秒");
 inline const QString Cancel = QStringLiteral("取消");

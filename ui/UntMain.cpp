@@ -1,6 +1,7 @@
 #include "UntMain.h"
 
 #include "Busy.h"
+#include "Dialogs.h"
 #include "ErrorReport.h"
 #include "JobReport.h"
 #include "Messages.h"
@@ -15,23 +16,23 @@
 #include "db/SqlText.h"
 #include "db/Text.h"
 
+#include <QLineEdit>
 #include <QStringList>
 #include <QVariant>
 
 #include <memory>
-#include <utility>
 
 namespace {
 
 // The one connection every handler works on; FormCreate makes it, FormDestroy frees it.
 std::unique_ptr<db::TADOConnection> SqlConn;
+// The boxes the window shows, as it was given them.
+ui::Dialogs* Boxes = nullptr;
 // What the connection and the file list belong to, so that nothing acts on a
 // choice the window no longer shows: the server name shown when the
 // connection was opened, and the database whose files the list holds.
 QString ConnectedServer;
 QString FilesOf;
-
-ConnectionMaker MakeConnection = [] { return std::make_unique<db::TADOConnection>(); };
 
 std::u16string u16(const QString& text) { return text.toStdU16String(); }
 QString qstr(std::u16string_view text) { return QStringView(text).toString(); }
@@ -94,6 +95,14 @@ QString ServerToConnect(const QComboBox& box)
     return address.isValid() ? address.toString() : box.currentText();
 }
 
+// As a Windows edit box shows a text it is given: from its start, so that a
+// long path shows its drive and folders.
+void ShowText(QLineEdit& edit, const QString& text)
+{
+    edit.setText(text);
+    edit.home(false);
+}
+
 QString FieldText(const db::TADODataSet& query, const std::u16string& name)
 {
     return qstr(db::VarToStr(query.FieldValue(name)));
@@ -106,18 +115,17 @@ QString TrimmedFieldText(const db::TADODataSet& query, const std::u16string& nam
 
 } // namespace
 
-db::TADOConnection* SqlConnection() { return SqlConn.get(); }
-
-ConnectionMaker SetConnectionMaker(ConnectionMaker maker) { return std::exchange(MakeConnection, maker); }
-
-TFrmMain::TFrmMain(const db::ServerBrowser& Browser, QWidget* parent) : QWidget(parent)
+TFrmMain::TFrmMain(const db::ServerBrowser& Browser, const ConnectionMaker& MakeConnection, ui::Dialogs& Dialogs,
+                   QWidget* parent)
+    : QWidget(parent)
 {
+    Boxes = &Dialogs;
     setupUi(this);
     ui::applyLook(*this);
 
     // Every handler runs through the one guard, where Qt dispatches the event.
     const auto handler = [this](void (TFrmMain::*method)()) {
-        return [this, method] { ui::guarded([this, method] { (this->*method)(); }); };
+        return [this, method] { ui::guarded(*Boxes, [this, method] { (this->*method)(); }); };
     };
     connect(CmbServer, &ui::TEditCombo::click, this, handler(&TFrmMain::CmbServerClick));
     connect(CmbDb, &ui::TDropDownList::dropDown, this, handler(&TFrmMain::CmbDbDropDown));
@@ -125,17 +133,19 @@ TFrmMain::TFrmMain(const db::ServerBrowser& Browser, QWidget* parent) : QWidget(
     connect(CmbLog, &ui::TDropDownList::change, this, handler(&TFrmMain::CmbLogChange));
     connect(BtnOk, &QPushButton::clicked, this, handler(&TFrmMain::BtnOkClick));
     connect(BtnExit, &QPushButton::clicked, this, handler(&TFrmMain::BtnExitClick));
+    connect(&Dialogs, &ui::Dialogs::showing, CmbDb, &ui::TDropDownList::boxShown);
 
     CmbServer->setFocus();
-    ui::guarded([this, &Browser] { FormCreate(Browser); });
+    ui::guarded(*Boxes, [this, &Browser, &MakeConnection] { FormCreate(Browser, MakeConnection); });
 }
 
 TFrmMain::~TFrmMain()
 {
-    ui::guarded([this] { FormDestroy(); });
+    ui::guarded(*Boxes, [this] { FormDestroy(); });
+    Boxes = nullptr;
 }
 
-void TFrmMain::FormCreate(const db::ServerBrowser& Browser)
+void TFrmMain::FormCreate(const db::ServerBrowser& Browser, const ConnectionMaker& MakeConnection)
 {
     SqlConn = MakeConnection();
 
@@ -221,7 +231,7 @@ void TFrmMain::CmbDbDropDown()
         if (!ShowsItsFiles(*this))
             ResetFiles(*this);
     } else {
-        ui::showInformation(this, ui::connectFailed(SqlConn ? SqlConn->Errors() : std::vector<db::ServerMessage>{}));
+        Boxes->information(*this, ui::connectFailed(SqlConn ? SqlConn->Errors() : std::vector<db::ServerMessage>{}));
         ResetSelection(*this);
     }
 }
@@ -234,12 +244,15 @@ void TFrmMain::CmbDbClick()
     }
     // First, so that a database that cannot be opened leaves no files of the last one.
     ResetFiles(*this);
-    SqlConn->Execute(db::sql::useDatabase(u16(CmbDb->currentText())));
+    const std::u16string Database = u16(CmbDb->currentText());
     {
         db::TADODataSet Query;
         Query.SetConnection(SqlConn.get());
         Query.SetCommandText(db::sql::selectSecondaryFiles());
-        Query.Open();
+        ui::whileBusy(this, ui::text::ListingFiles, [&Query, &Database] {
+            SqlConn->Execute(db::sql::useDatabase(Database));
+            Query.Open();
+        });
         CmbLog->clear();
         CmbLog->setCurrentIndex(-1);
         const int n = Query.RecordCount();
@@ -251,8 +264,11 @@ void TFrmMain::CmbDbClick()
             CmbLog->setCurrentIndex(0);
     }
     FilesOf = CmbDb->currentText();
-    Chk->setChecked(db::TruncatesLogOnCheckpoint(*SqlConn, u16(FilesOf)));
-    Chk->setEnabled(!db::TruncatesAtEveryCheckpoint(u16(FilesOf)));
+    bool Truncates = false;
+    ui::whileBusy(this, ui::text::ListingFiles,
+                  [&Truncates, &Database] { Truncates = db::TruncatesLogOnCheckpoint(*SqlConn, Database); });
+    Chk->setChecked(Truncates);
+    Chk->setEnabled(!db::TruncatesAtEveryCheckpoint(Database));
     CmbLogChange();
 }
 
@@ -262,25 +278,28 @@ void TFrmMain::CmbLogChange()
         ResetSelection(*this);
         return;
     }
-    SqlConn->Execute(db::sql::useDatabase(u16(CmbDb->currentText())));
+    const std::u16string Database = u16(CmbDb->currentText());
     db::TADODataSet Query;
     Query.SetConnection(SqlConn.get());
     Query.SetCommandText(db::sql::selectFileByName(u16(CmbLog->currentText())));
-    Query.Open();
+    ui::whileBusy(this, ui::text::ReadingFileDetails, [&Query, &Database] {
+        SqlConn->Execute(db::sql::useDatabase(Database));
+        Query.Open();
+    });
     if (Query.RecordCount() != 0) {
-        EdtLogPath->setText(TrimmedFieldText(Query, u"FileName"));
-        EdtLogSize->setText(TrimmedFieldText(Query, u"Size"));
+        ShowText(*EdtLogPath, TrimmedFieldText(Query, u"FileName"));
+        ShowText(*EdtLogSize, TrimmedFieldText(Query, u"Size"));
     }
 }
 
 void TFrmMain::BtnOkClick()
 {
     if (!Connected(*this)) {
-        ui::showInformation(this, ui::text::ConnectFailed);
+        Boxes->information(*this, ui::text::ConnectFailed);
         return;
     }
     if (!ShowsItsFiles(*this)) {
-        ui::showInformation(this, ui::text::ChooseDatabaseAndFile);
+        Boxes->information(*this, ui::text::ChooseDatabaseAndFile);
         return;
     }
     db::TLogJob Job(*SqlConn, u16(CmbDb->currentText()), u16(CmbLog->currentText()));
@@ -291,11 +310,11 @@ void TFrmMain::BtnOkClick()
     };
     try {
         ui::whileBusy(this, ui::text::Cleaning, Work, [&Job] { Job.Cancel(); }, [&Job] { return ui::jobProgress(Job); });
-        ui::showInformation(this, ui::jobSucceeded(Job.Outcome()));
+        Boxes->information(*this, ui::jobSucceeded(Job.Outcome()));
     } catch (const db::EOptionFailed&) {
         throw;  // the option itself failed: the server's error, for the default error report
     } catch (const db::EDatabaseError& Error) {
-        ui::showInformation(this, ui::jobFailed(Error, Job.Outcome(), CmbDb->currentText()));
+        Boxes->information(*this, ui::jobFailed(Error, Job.Outcome(), CmbDb->currentText()));
     }
     CmbLogChange();
 }

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 namespace db {
@@ -13,16 +14,26 @@ class ServerBrowser;
 class TADOConnection;
 } // namespace db
 
+namespace ui {
+class Dialogs;
+}
+
+// How FormCreate makes the window's one connection.
+using ConnectionMaker = std::function<std::unique_ptr<db::TADOConnection>()>;
+
 class TFrmMain : public QWidget, public Ui::TFrmMain {
     Q_OBJECT
 public:
-    // The browser says where FormCreate looks for servers: the network for the
-    // program, loopback ports of their own for tests.
-    explicit TFrmMain(const db::ServerBrowser& Browser, QWidget* parent = nullptr);
+    // The window is given what it uses: where FormCreate looks for servers
+    // (the network for the program, loopback ports of their own for tests),
+    // how it makes its connection, and the boxes it shows, which must
+    // outlive it.
+    TFrmMain(const db::ServerBrowser& Browser, const ConnectionMaker& MakeConnection, ui::Dialogs& Dialogs,
+             QWidget* parent = nullptr);
     ~TFrmMain() override;
 
 private:
-    void FormCreate(const db::ServerBrowser& Browser);
+    void FormCreate(const db::ServerBrowser& Browser, const ConnectionMaker& MakeConnection);
     void FormDestroy();
     void BtnExitClick();
     void CmbServerClick();
@@ -33,12 +44,3 @@ private:
     bool ConnSql(db::TADOConnection& Conn, const QString& Server, const QString& DataBase,
                  const QString& Uid, const QString& Pwd);
 };
-
-// The window's shared connection, for tests that check or tune it; null when
-// FormCreate could not make it (every handler then acts as not connected).
-db::TADOConnection* SqlConnection();
-
-// How FormCreate makes that connection, for tests that make it fail.
-// Returns the maker it replaces.
-using ConnectionMaker = std::unique_ptr<db::TADOConnection> (*)();
-ConnectionMaker SetConnectionMaker(ConnectionMaker maker);

@@ -1,9 +1,8 @@
 #include "WindowLook.h"
 
-#include "UntMain.h"
-
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QEvent>
 #include <QFont>
 #include <QFontDatabase>
@@ -37,8 +36,8 @@ const QString WindowFamily = QStringLiteral("MS Sans Serif");
 const QString HeaderFamily = QStringLiteral("黑体");
 const QString HeaderFamilyLatin = QStringLiteral("SimHei");
 
-constexpr int WindowFontPixels = 12;
-constexpr int HeaderFontPixels = 24;
+// The form's sizes are what it was drawn at: points on a 96 dpi screen.
+constexpr double FormPixelsPerPoint = 96.0 / 72.0;
 
 bool hasChinese(const QString& family)
 {
@@ -51,10 +50,14 @@ void addSubstitute(const QString& family, const QString& substitute)
         QFont::insertSubstitution(family, substitute);
 }
 
-void setPixelSize(QWidget& widget, int pixels)
+// Designer stores point sizes, which Qt would scale by the screen's logical
+// dpi as well as by its device pixel ratio: the form's sizes are pixels.
+void sizeInPixels(QWidget& widget)
 {
     QFont font = widget.font();
-    font.setPixelSize(pixels);
+    if (font.pointSizeF() <= 0)
+        return;  // no size of its own: the parent's pixels
+    font.setPixelSize(qRound(font.pointSizeF() * FormPixelsPerPoint));
     widget.setFont(font);
 }
 
@@ -91,7 +94,7 @@ public:
 
 // A bold header in a fallback family can come out a few pixels wider than
 // the label the form gives it; rather than clip the last character, draw
-// the letters that much closer together.
+// the letters that much closer together. A label that fits stays as it is.
 void fitTextToWidth(QLabel& label)
 {
     const qsizetype letters = label.text().size();
@@ -207,7 +210,7 @@ QPoint centredOnScreen(const QRect& screenArea, const QSize& frameSize)
             screenArea.top() + std::max(0, (screenArea.height() - frameSize.height()) / 2)};
 }
 
-void applyLook(TFrmMain& window)
+void applyLook(QWidget& window)
 {
     setUpApplicationLook();
 
@@ -217,23 +220,26 @@ void applyLook(TFrmMain& window)
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     window.setWindowIcon(QIcon(QString::fromLatin1(IconResource)));
 
-    // The form names the families; Designer stores only point sizes, and the
-    // sizes here are pixels, which Qt's high-DPI scaling then takes care of.
-    setPixelSize(window, WindowFontPixels);
-    setPixelSize(*window.Label2, HeaderFontPixels);
-    setPixelSize(*window.Label13, WindowFontPixels);
-    setPixelSize(*window.Label1, WindowFontPixels);
-    fitTextToWidth(*window.Label2);
+    // The window first: the controls without a font of their own take its pixels.
+    sizeInPixels(window);
+    for (QWidget* control : window.findChildren<QWidget*>())
+        if (control->testAttribute(Qt::WA_SetFont))
+            sizeInPixels(*control);
+    for (QLabel* label : window.findChildren<QLabel*>())
+        fitTextToWidth(*label);
 
     paintRoleAsButtonFace(window, QPalette::Window);
-    paintRoleAsButtonFace(*window.EdtLogPath, QPalette::Base);
-    paintRoleAsButtonFace(*window.EdtLogSize, QPalette::Base);
-
     auto* style = new FormControlStyle;
     style->setParent(&window);
-    for (QWidget* control : {static_cast<QWidget*>(window.EdtPwd), static_cast<QWidget*>(window.CmbDb),
-                             static_cast<QWidget*>(window.CmbLog)})
-        control->setStyle(style);
+    for (QLineEdit* edit : window.findChildren<QLineEdit*>()) {
+        if (edit->isReadOnly())
+            paintRoleAsButtonFace(*edit, QPalette::Base);
+        if (edit->echoMode() == QLineEdit::Password)
+            edit->setStyle(style);
+    }
+    for (QComboBox* list : window.findChildren<QComboBox*>())
+        if (!list->isEditable())
+            list->setStyle(style);
 
     new FirstShowCentring(window);
     new PlainLetterMnemonics(window);

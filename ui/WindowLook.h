@@ -8,7 +8,7 @@
 #include <QSize>
 #include <QString>
 
-class TFrmMain;
+class QWidget;
 
 namespace ui {
 
@@ -21,9 +21,11 @@ namespace ui {
 // screens Qt scales geometry and text together by the device pixel ratio.
 void setUpApplicationLook();
 
-// The look of the main window; called by the window right after setupUi.
+// The look of the main window, called right after setupUi, from what the
+// form holds: its fonts' sizes as pixels, read-only fields and the window in
+// the button face, "*" for a password, drop-down lists that open as lists.
 // Also runs setUpApplicationLook(), so windows made without main() match.
-void applyLook(TFrmMain& window);
+void applyLook(QWidget& window);
 
 // Where a window of the given outer size goes to stand centred on a screen's
 // area (in virtual-desktop coordinates, so a screen left of or above the

@@ -12,11 +12,13 @@
 // The window needs a QApplication: QT_QPA_PLATFORM defaults to offscreen.
 // Everything goes to 127.0.0.1; run it inside a private network namespace
 // (scripts/bench-browse does).
+#include "db/AdoConnection.h"
 #include "db/SqlText.h"
 #include "db/Text.h"
 #include "db/discovery/ServerBrowser.h"
 #include "db/odbc/DriverLookup.h"
 #include "sandbox/net/Server.h"
+#include "ui/Dialogs.h"
 #include "ui/UntMain.h"
 
 #include <QApplication>
@@ -26,6 +28,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -150,7 +153,8 @@ struct WindowRun {
 
 class Window {
 public:
-    explicit Window(const std::u16string& server) : form_(db::ServerBrowser::loopback({}))
+    explicit Window(const std::u16string& server)
+        : form_(db::ServerBrowser::loopback({}), [] { return std::make_unique<db::TADOConnection>(); }, dialogs_)
     {
         // Connected after the window's own handler, so it runs when the fill is done.
         QObject::connect(form_.CmbDb, &ui::TDropDownList::dropDown, [this] { filledAt_ = Clock::now(); });
@@ -172,6 +176,7 @@ public:
     }
 
 private:
+    ui::MessageBoxes dialogs_;
     TFrmMain form_;
     Clock::time_point filledAt_;
 };

@@ -4,6 +4,7 @@
 
 #include "sandbox/sql/Catalog.h"
 #include "sandbox/sql/Result.h"
+#include "sandbox/sql/SessionState.h"
 
 #include <atomic>
 #include <chrono>
@@ -43,16 +44,6 @@ struct Fault {
     std::size_t times = 0;             // fires for this many statements, then no more (0: for all)
     std::size_t floodRows = 0;         // for Flood
     std::size_t floodChars = 0;
-};
-
-// Per-connection state the engine reads and changes.
-struct SessionState {
-    std::uint16_t spid = 51;
-    std::u16string database = u"master";
-    int tranCount = 0;
-    Language language = Language::English;  // settled at login
-    bool implicitTransactions = false;
-    bool noCount = false;  // SET NOCOUNT ON: DONE tokens carry no row count
 };
 
 class Engine {

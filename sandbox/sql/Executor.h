@@ -7,9 +7,9 @@
 #pragma once
 
 #include "sandbox/sql/Catalog.h"
-#include "sandbox/sql/Engine.h"
-#include "sandbox/sql/Parser.h"
 #include "sandbox/sql/Result.h"
+#include "sandbox/sql/SessionState.h"
+#include "sandbox/sql/Statements.h"
 #include "sandbox/sql/Tables.h"
 
 #include <cstdint>

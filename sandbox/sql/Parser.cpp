@@ -1,3 +1,4 @@
+#include "sandbox/sql/Parser.h"
 #include "sandbox/sql/ParserCore.h"
 
 #include "sandbox/sql/Messages.h"

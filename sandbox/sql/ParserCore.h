@@ -3,7 +3,9 @@
 // other statements). Not for use outside the parser.
 #pragma once
 
-#include "sandbox/sql/Parser.h"
+#include "sandbox/sql/Generation.h"
+#include "sandbox/sql/Lexer.h"
+#include "sandbox/sql/Statements.h"
 
 #include <string>
 #include <string_view>

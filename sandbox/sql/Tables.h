@@ -4,7 +4,7 @@
 
 #include "sandbox/sql/Catalog.h"
 #include "sandbox/sql/Result.h"
-#include "sandbox/sql/Parser.h"
+#include "sandbox/sql/Statements.h"
 
 #include <optional>
 #include <string>

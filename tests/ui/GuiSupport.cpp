@@ -1,5 +1,6 @@
 #include "GuiSupport.h"
 
+#include "db/AdoConnection.h"
 #include "ui/Busy.h"
 
 #include <QAbstractButton>
@@ -12,50 +13,30 @@
 
 namespace guitest {
 
-BoxAnswerer::BoxAnswerer() { qApp->installEventFilter(this); }
-BoxAnswerer::~BoxAnswerer() { qApp->removeEventFilter(this); }
-
-QStringList BoxAnswerer::texts() const
+QStringList BoxRecorder::texts() const
 {
     QStringList all;
-    for (const ShownBox& box : boxes_)
+    for (const ui::Box& box : boxes_)
         all << box.text;
     return all;
 }
 
-bool BoxAnswerer::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::Show) {
-        if (auto* box = qobject_cast<QMessageBox*>(watched)) {
-            ShownBox shown;
-            shown.caption = box->windowTitle();
-            shown.text = box->text();
-            shown.icon = box->icon();
-            shown.owner = box->parentWidget();
-            shown.applicationModal = box->windowModality() == Qt::ApplicationModal;
-            shown.buttons = box->standardButtons();
-            boxes_ << shown;
-            // Answered from the box's own event loop, as a user would.
-            QTimer::singleShot(0, box, [box] {
-                if (QAbstractButton* ok = box->button(QMessageBox::Ok))
-                    ok->click();
-                else
-                    box->reject();
-            });
-        }
-    }
-    return QObject::eventFilter(watched, event);
-}
+namespace {
+std::unique_ptr<db::TADOConnection> ordinaryConnection() { return std::make_unique<db::TADOConnection>(); }
+} // namespace
 
-void setApplicationTitle()
-{
-    QApplication::setApplicationDisplayName(QStringLiteral("SQL SERVER日志清理工具"));
-}
+Window::Window(bool show) : Window(db::ServerBrowser::loopback({}), ordinaryConnection, show) {}
 
-Window::Window(bool show) : Window(db::ServerBrowser::loopback({}), show) {}
+Window::Window(const db::ServerBrowser& browser) : Window(browser, ordinaryConnection) {}
 
-Window::Window(const db::ServerBrowser& browser, bool show) : form(std::make_unique<TFrmMain>(browser))
+Window::Window(const db::ServerBrowser& browser, const ConnectionMaker& make, bool show)
 {
+    const ConnectionMaker keepIt = [this, &make] {
+        std::unique_ptr<db::TADOConnection> made = make();
+        connection = made.get();
+        return made;
+    };
+    form = std::make_unique<TFrmMain>(browser, keepIt, boxes);
     if (show) {
         form->show();
         form->activateWindow();
@@ -136,25 +117,24 @@ QStringList items(const QComboBox* box)
     return all;
 }
 
-QWidget* busyBox()
+QWidget* busyBox(const QWidget& window)
 {
-    for (QWidget* top : QApplication::topLevelWidgets())
-        if (auto* box = top->findChild<QWidget*>(QLatin1String(ui::BusyBoxName)); box != nullptr && box->isVisible())
-            return box;
-    return nullptr;
+    auto* box = window.findChild<QWidget*>(QLatin1String(ui::BusyBoxName));
+    return box != nullptr && box->isVisible() ? box : nullptr;
 }
 
-WhileBusy::WhileBusy(std::function<bool(QWidget* box)> step) : step_(std::move(step))
+WhileBusy::WhileBusy(const QWidget& window, std::function<bool(QWidget* box)> step)
+    : window_(window), step_(std::move(step))
 {
     connect(&timer_, &QTimer::timeout, this, [this] {
-        if (QWidget* box = busyBox(); box != nullptr && !done_)
+        if (QWidget* box = busyBox(window_); box != nullptr && !done_)
             done_ = step_(box);
     });
     timer_.start(20);
 }
 
-CancelWhenBusy::CancelWhenBusy()
-    : WhileBusy([](QWidget* box) {
+CancelWhenBusy::CancelWhenBusy(const QWidget& window)
+    : WhileBusy(window, [](QWidget* box) {
         auto* cancel = box->findChild<QPushButton*>(QLatin1String(ui::BusyCancelName));
         if (cancel != nullptr)
             QTest::mouseClick(cancel, Qt::LeftButton);
@@ -168,10 +148,10 @@ bool pressWithAlt(QWidget* window, QAbstractButton* button, Qt::Key key)
     window->activateWindow();
     if (!QTest::qWaitForWindowActive(window))
         return false;
-    // After a message box the offscreen platform hands the activation back
-    // to no widget (its window counts as active, so asking again changes
-    // nothing), and a mnemonic matches only in the active window: make it
-    // active as a window manager would.
+    // The offscreen platform can leave the activation with no widget once a
+    // popup has closed (a list chosen from by keys, say): its window counts
+    // as active, so asking again changes nothing, and a mnemonic matches
+    // only in the active window: make it active as a window manager would.
     if (QApplication::activeWindow() != window) {
         QT_WARNING_PUSH
         QT_WARNING_DISABLE_DEPRECATED

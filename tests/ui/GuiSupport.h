@@ -1,13 +1,14 @@
-// Driving the real window as a user would, and answering its message boxes.
+// Driving the real window as a user would, and reading its message boxes.
 #pragma once
 
 #include "db/discovery/ServerBrowser.h"
 #include "sandbox/sql/Catalog.h"
 #include "tests/support/TestSandbox.h"
+#include "ui/Dialogs.h"
 #include "ui/UntMain.h"
 
 #include <QAbstractButton>
-#include <QMessageBox>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -28,55 +29,47 @@
 
 namespace guitest {
 
-// What a message box said before the test dismissed it.
-struct ShownBox {
-    QString caption;
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QWidget* owner = nullptr;
-    bool applicationModal = false;
-    QMessageBox::StandardButtons buttons;
-};
-
-// Presses OK on every message box as soon as it shows, and keeps what it said.
-class BoxAnswerer : public QObject {
-    Q_OBJECT
+// Stands in for the message boxes: keeps what each box would have said, and
+// returns as a user pressing OK at once would.
+class BoxRecorder : public ui::Dialogs {
 public:
-    BoxAnswerer();
-    ~BoxAnswerer() override;
-
-    const QList<ShownBox>& boxes() const { return boxes_; }
+    const QList<ui::Box>& boxes() const { return boxes_; }
     QStringList texts() const;
     void clear() { boxes_.clear(); }
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    void show(const ui::Box& box) override { boxes_ << box; }
 
 private:
-    QList<ShownBox> boxes_;
+    QList<ui::Box> boxes_;
 };
 
-// The application title, as main() sets it.
-void setApplicationTitle();
-
-// The window and its controls; by default it looks for servers nowhere.
+// The window and its controls, its boxes recorded; by default it looks for
+// servers nowhere and makes an ordinary connection.
 struct Window {
+    BoxRecorder boxes;
+    // What the window's maker returned: the window's one connection, until
+    // the window is gone; null when the maker made none.
+    db::TADOConnection* connection = nullptr;
     std::unique_ptr<TFrmMain> form;
+
     explicit Window(bool show = true);
-    explicit Window(const db::ServerBrowser& browser, bool show = true);
+    explicit Window(const db::ServerBrowser& browser);
+    Window(const db::ServerBrowser& browser, const ConnectionMaker& make, bool show = true);
     TFrmMain& operator*() { return *form; }
     TFrmMain* operator->() { return form.get(); }
 };
 
-// One test's world: a sandbox server, a fresh window, and every message box
-// answered. Destroyed in reverse: boxes, window, server.
+// One test's world: a sandbox server and a fresh window. Destroyed in
+// reverse: window, server.
 class Session {
 public:
     explicit Session(sandbox::Catalog catalog);
 
     testsupport::TestSandbox& sandbox() { return sandbox_; }
     TFrmMain& w() { return *window_.form; }
-    BoxAnswerer& boxes() { return boxes_; }
+    BoxRecorder& boxes() { return window_.boxes; }
+    db::TADOConnection& connection() { return *window_.connection; }
 
     QString serverName() const;
     // Every batch the server received, in order.
@@ -92,7 +85,6 @@ public:
 private:
     testsupport::TestSandbox sandbox_;
     Window window_;
-    BoxAnswerer boxes_;
 };
 
 // User actions.
@@ -103,16 +95,17 @@ bool listIsOpen(const QComboBox* box);
 void closeList(QComboBox* box);
 QStringList items(const QComboBox* box);
 // The window's busy panel while it shows (ui/Busy.h), else null.
-QWidget* busyBox();
+QWidget* busyBox(const QWidget& window);
 
-// Runs `step` every 20 ms while a busy panel shows, until it returns true:
+// Runs `step` every 20 ms while the window's busy panel shows, until it returns true:
 // what a user does while the window waits.
 class WhileBusy : public QObject {
 public:
-    explicit WhileBusy(std::function<bool(QWidget* box)> step);
+    WhileBusy(const QWidget& window, std::function<bool(QWidget* box)> step);
     bool done() const { return done_; }
 
 private:
+    const QWidget& window_;
     std::function<bool(QWidget*)> step_;
     QTimer timer_;
     bool done_ = false;
@@ -121,7 +114,7 @@ private:
 // Presses the busy panel's cancel button as soon as it shows.
 class CancelWhenBusy : public WhileBusy {
 public:
-    CancelWhenBusy();
+    explicit CancelWhenBusy(const QWidget& window);
 };
 
 // Alt with the button's letter, from the focused control of the active

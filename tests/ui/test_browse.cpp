@@ -13,7 +13,6 @@
 #include <memory>
 #include <optional>
 
-using guitest::BoxAnswerer;
 using guitest::items;
 
 namespace {
@@ -39,14 +38,13 @@ class BrowseTest : public QObject {
 
     TFrmMain& w() { return session->w(); }
     testsupport::TestSandbox* sandbox() { return &session->sandbox(); }
-    BoxAnswerer* boxes() { return &session->boxes(); }
+    guitest::BoxRecorder* boxes() { return &session->boxes(); }
     QString server() const { return session->serverName(); }
     QStringList sent() const { return session->sent(); }
     void typeLogin(const QString& password = "sandbox") { session->typeLogin(password); }
     [[nodiscard]] bool chooseDatabase(const QString& name) { return session->chooseDatabase(name); }
 
 private slots:
-    void initTestCase() { guitest::setApplicationTitle(); }
 
     void init() { session = std::make_unique<guitest::Session>(guitest::browseCatalog()); }
     void cleanup() { session.reset(); }
@@ -121,6 +119,27 @@ private slots:
         QCOMPARE(w().EdtLogSize->text(), QString("262144"));
     }
 
+    // A long path shows from its start, the drive and the folders, as a
+    // Windows edit box given a text shows it; its end is what runs off.
+    void aLongPathShowsItsStart()
+    {
+        const QString path = "C:\\Program Files\\Microsoft SQL Server\\MSSQL\\data\\Shop_Log.LDF";
+        sandbox::Catalog c = guitest::browseCatalog();
+        c.find(u"Shop")->files.at(1).fileName = path.toStdU16String();
+        session.reset();  // one window at a time: they share the connection
+        session = std::make_unique<guitest::Session>(c);
+        typeLogin();
+        QVERIFY(chooseDatabase("Shop"));
+
+        QLineEdit* field = w().EdtLogPath;
+        QCOMPARE(field->text(), path);
+        QVERIFY(field->fontMetrics().horizontalAdvance(path) > field->width());  // it cannot show it all
+        (void)field->grab();  // drawn: where it scrolls to is settled as it paints
+        const QRect inside = field->contentsRect();
+        QCOMPARE(field->cursorPositionAt(QPoint(inside.left() + 1, inside.center().y())), 0);
+        QVERIFY(field->cursorPositionAt(QPoint(inside.right() - 1, inside.center().y())) < path.size());
+    }
+
     void aWrongPasswordSaysSoOnceAndEmptiesEverything()
     {
         typeLogin();
@@ -131,9 +150,9 @@ private slots:
         QTest::keyClicks(w().EdtPwd, "wrong");
         guitest::openList(w().CmbDb);
         QCOMPARE(boxes()->texts(), QStringList({LoginRefused}));
-        const guitest::ShownBox& box = boxes()->boxes().first();
+        const ui::Box& box = boxes()->boxes().first();
         QCOMPARE(box.caption, QString("提示"));
-        QCOMPARE(box.icon, QMessageBox::Information);
+        QCOMPARE(box.icon, ui::Box::Icon::Information);
         QCOMPARE(box.owner, static_cast<QWidget*>(&w()));
         QVERIFY(!guitest::listIsOpen(w().CmbDb));
         QCOMPARE(w().CmbDb->count(), 0);
@@ -142,7 +161,7 @@ private slots:
         QCOMPARE(w().CmbLog->currentIndex(), -1);
         QVERIFY(w().EdtLogPath->text().isEmpty());
         QVERIFY(w().EdtLogSize->text().isEmpty());
-        QVERIFY(!SqlConnection()->Connected());
+        QVERIFY(!session->connection().Connected());
     }
 
     void aRefusingServerSaysTheSame()
@@ -180,7 +199,7 @@ private slots:
         w().CmbServer->setCurrentIndex(0);
         QTest::keyClicks(w().EdtPwd, "sandbox");
         QVERIFY(chooseDatabase("Stock"));
-        QVERIFY(SqlConnection()->Connected());
+        QVERIFY(session->connection().Connected());
 
         guitest::chooseFromList(w().CmbServer, 1);
         QCOMPARE(w().CmbServer->currentText(), QString("other.example"));
@@ -189,7 +208,7 @@ private slots:
         QCOMPARE(w().CmbLog->count(), 0);
         QVERIFY(w().EdtLogPath->text().isEmpty());
         QVERIFY(w().EdtLogSize->text().isEmpty());
-        QVERIFY(!SqlConnection()->Connected());
+        QVERIFY(!session->connection().Connected());
         QTRY_COMPARE(sandbox()->server().activeSessions(), 0);
     }
 
@@ -209,7 +228,7 @@ private slots:
         QVERIFY(w().EdtPwd->text().isEmpty());
         QCOMPARE(w().CmbDb->count(), 0);
         QVERIFY(w().EdtLogPath->text().isEmpty());
-        QVERIFY(!SqlConnection()->Connected());
+        QVERIFY(!session->connection().Connected());
     }
 
     // Typing runs nothing, but the job no longer acts on the server it was
@@ -326,7 +345,7 @@ private slots:
         QCOMPARE(w().CmbDb->currentText(), QString("Archive"));
         QCOMPARE(boxes()->boxes().size(), 1);
         QCOMPARE(boxes()->boxes().first().caption, QString("SQL SERVER日志清理工具"));
-        QCOMPARE(boxes()->boxes().first().icon, QMessageBox::Critical);
+        QCOMPARE(boxes()->boxes().first().icon, ui::Box::Icon::Critical);
         QCOMPARE(boxes()->texts().first(), QString("Database 'Archive' cannot be opened because it is offline."));
         // Nothing of Shop stays for the job to act on.
         QCOMPARE(w().CmbLog->count(), 0);

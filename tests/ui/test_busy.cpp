@@ -1,6 +1,7 @@
 // The window while it waits for the server: it keeps painting, shows that it
-// is busy, takes no other command, and the job can be cancelled, after which
-// the recovery model is what it was.
+// is busy, starts no other command (keys typed meanwhile run theirs
+// afterwards), and the job can be cancelled, after which the recovery model
+// is what it was.
 #include "BrowseCatalog.h"
 #include "GuiSupport.h"
 #include "ui/Busy.h"
@@ -49,6 +50,16 @@ sandbox::Fault delayOn(const char* pattern, std::chrono::milliseconds delay)
     return f;
 }
 
+// Holds the statement until the test lets it go (or the link goes).
+sandbox::Fault holdOn(const char* pattern)
+{
+    sandbox::Fault f;
+    f.action = sandbox::Fault::Action::Hold;
+    f.pattern = pattern;
+    f.times = 1;
+    return f;
+}
+
 } // namespace
 
 class BusyTest : public QObject {
@@ -58,7 +69,6 @@ class BusyTest : public QObject {
     TFrmMain& w() { return session->w(); }
 
 private slots:
-    void initTestCase() { guitest::setApplicationTitle(); }
     void cleanup() { session.reset(); }
 
     void aLongJobKeepsTheWindowAliveAndCanBeCancelled()
@@ -75,7 +85,7 @@ private slots:
         const PaintCounter counter(&w());
         bool busyCursor = false;
         int paintsBefore = -1;
-        const WhileBusy user([&](QWidget* box) {
+        const WhileBusy user(w(), [&](QWidget* box) {
             if (paintsBefore < 0) {
                 busyCursor = QApplication::overrideCursor() != nullptr &&
                              QApplication::overrideCursor()->shape() == Qt::WaitCursor;
@@ -118,7 +128,7 @@ private slots:
         session->sandbox().engine().addFault(delayOn("sysdatabases", std::chrono::milliseconds(10 * ui::BusyBoxDelayMs)));
         bool cancelOffered = true;
         bool tookFocus = true;
-        const WhileBusy look([&](QWidget* box) {
+        const WhileBusy look(w(), [&](QWidget* box) {
             cancelOffered = box->findChild<QPushButton*>() != nullptr;
             tookFocus = QApplication::focusWidget() != w().CmbDb;
             return true;
@@ -131,6 +141,84 @@ private slots:
         QVERIFY(guitest::listIsOpen(w().CmbDb));
         QCOMPARE(w().CmbDb->count(), 5);
         guitest::closeList(w().CmbDb);
+    }
+
+    // The link drops while a database's files are read, after a while of
+    // silence: meanwhile the window paints and shows that it waits, like
+    // the job; then the default report says why, and the window carries on.
+    void aLinkDroppedWhileChoosingADatabaseLeavesTheWindowPainting()
+    {
+        session = std::make_unique<guitest::Session>(guitest::browseCatalog());
+        session->typeLogin();
+        QVERIFY(session->chooseDatabase("master"));
+        session->sandbox().engine().addFault(holdOn("^Use Shop$"));
+
+        const PaintCounter counter(&w());
+        bool busyCursor = false;
+        int paintsBefore = -1;
+        const WhileBusy user(w(), [&](QWidget*) {
+            if (paintsBefore < 0) {
+                busyCursor = QApplication::overrideCursor() != nullptr &&
+                             QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+                paintsBefore = counter.paints;
+                w().update();
+                return false;
+            }
+            if (counter.paints == paintsBefore)
+                return false;  // not painted yet
+            session->sandbox().server().stop();  // the held statement's link goes with it
+            return true;
+        });
+        w().CmbDb->setFocus();
+        QTest::keyClick(w().CmbDb, Qt::Key_Down);  // Shop
+
+        QVERIFY(user.done());
+        QVERIFY(busyCursor);
+        QVERIFY(counter.paints > paintsBefore);
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+        const QList<ui::Box>& boxes = session->boxes().boxes();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes.first().icon, ui::Box::Icon::Critical);
+        QVERIFY(!boxes.first().text.isEmpty());
+        QCOMPARE(w().CmbLog->count(), 0);
+        QVERIFY(w().isVisible());
+        QVERIFY(w().isEnabled());
+    }
+
+    // Arrow keys pressed while a database's files come slowly are kept, not
+    // lost: once the handler has returned, each runs its own, in order, as
+    // in a Windows window that was blocked meanwhile.
+    void arrowKeysPressedDuringASlowChoiceEachRunTheHandlerAfterwardsInOrder()
+    {
+        session = std::make_unique<guitest::Session>(guitest::browseCatalog());
+        session->typeLogin();
+        QVERIFY(session->chooseDatabase("master"));
+        session->sandbox().engine().addFault(holdOn("^Use Shop$"));
+        session->clearSent();
+
+        QString meanwhile;
+        const WhileBusy user(w(), [&](QWidget*) {
+            QTest::keyClick(w().CmbDb, Qt::Key_Down);  // Stock
+            QTest::keyClick(w().CmbDb, Qt::Key_Down);  // My Shop's [DB]; 游戏
+            meanwhile = w().CmbDb->currentText();
+            session->sandbox().engine().releaseHeld();
+            return true;
+        });
+        w().CmbDb->setFocus();
+        QTest::keyClick(w().CmbDb, Qt::Key_Down);  // Shop, slowly
+        QVERIFY(user.done());
+        QCOMPARE(meanwhile, QString("Shop"));
+
+        QTRY_COMPARE(w().CmbDb->currentText(), QString("My Shop's [DB]; 游戏"));
+        QTRY_COMPARE(w().EdtLogPath->text(), QString("C:\\数据\\weird log.ldf"));
+        QStringList uses;
+        for (const QString& text : session->sent())
+            if (text.startsWith("Use "))
+                uses << text;
+        // Each choice: its files, then the chosen file's details.
+        QCOMPARE(uses, QStringList({"Use Shop", "Use Shop", "Use Stock", "Use Stock", "Use [My Shop's [DB]]; 游戏]",
+                                    "Use [My Shop's [DB]]; 游戏]"}));
+        QVERIFY(session->boxes().boxes().isEmpty());
     }
 };
 

@@ -110,9 +110,9 @@ class CancelTest : public QObject {
     // The one message box, the handler's own.
     [[nodiscard]] bool saidOnce(const QString& text)
     {
-        const QList<guitest::ShownBox>& boxes = session->boxes().boxes();
+        const QList<ui::Box>& boxes = session->boxes().boxes();
         GUITEST_CHECK(boxes.size() == 1, qPrintable(session->boxes().texts().join("\n----\n")));
-        GUITEST_CHECK(boxes.first().caption == "提示" && boxes.first().icon == QMessageBox::Information,
+        GUITEST_CHECK(boxes.first().caption == "提示" && boxes.first().icon == ui::Box::Icon::Information,
                       qPrintable(boxes.first().caption));
         GUITEST_CHECK(boxes.first().text == text, qPrintable(boxes.first().text));
         return true;
@@ -121,7 +121,6 @@ class CancelTest : public QObject {
 private slots:
     void initTestCase()
     {
-        guitest::setApplicationTitle();
         GuiThread = std::this_thread::get_id();
     }
     void cleanup()
@@ -188,7 +187,7 @@ private slots:
         const int elsewhere = CancelsElsewhere;
         const QRegularExpression waitingFor(QString::fromStdString(fault.pattern), QRegularExpression::CaseInsensitiveOption);
         // Escape as soon as the statement the fault holds up is the last one sent.
-        const guitest::WhileBusy user([&](QWidget*) {
+        const guitest::WhileBusy user(w(), [&](QWidget*) {
             const QStringList all = session->sent();
             if (all.isEmpty() || !all.last().contains(waitingFor))
                 return false;
@@ -216,7 +215,7 @@ private slots:
         QVERIFY(onShop(Generation::Sql2022));
         engine().addFault(fault(sandbox::Fault::Action::Delay, "RECOVERY FULL", std::chrono::seconds(10)));
         QString panel;
-        const guitest::WhileBusy user([&](QWidget* box) {
+        const guitest::WhileBusy user(w(), [&](QWidget* box) {
             const auto* label = box->findChild<QLabel*>();
             if (label == nullptr || !label->text().contains(Alter.arg("FULL")))
                 return false;

@@ -151,7 +151,6 @@ class GenerationsTest : public QObject {
     }
 
 private slots:
-    void initTestCase() { guitest::setApplicationTitle(); }
 
     // 2000's options map to models: 'trunc. log on chkpt.' is SIMPLE whatever
     // 'select into/bulkcopy' says; cleared, the database is BULK_LOGGED with
@@ -230,7 +229,7 @@ private slots:
             engine().addFault(faultFor(event));
         session->clearSent();
 
-        const guitest::CancelWhenBusy user;
+        const guitest::CancelWhenBusy user(w());
         QTest::mouseClick(w().BtnOk, Qt::LeftButton);
 
         QStringList changing;

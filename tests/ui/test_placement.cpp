@@ -47,7 +47,6 @@ public:
 private slots:
     void initTestCase()
     {
-        guitest::setApplicationTitle();
         QCOMPARE(QGuiApplication::screens().size(), 2);
         QCOMPARE(QGuiApplication::primaryScreen()->geometry(), Primary);
         QCOMPARE(QGuiApplication::primaryScreen()->virtualGeometry(), QRect(-1280, -300, 2304, 1068));

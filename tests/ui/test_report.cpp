@@ -32,7 +32,6 @@ class ReportTest : public QObject {
     std::unique_ptr<guitest::Session> session;
 
 private slots:
-    void initTestCase() { guitest::setApplicationTitle(); }
     void cleanup() { session.reset(); }
 
     void theMessageSaysWhatTheFileReachedAndWhy_data()

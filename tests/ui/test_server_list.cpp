@@ -14,7 +14,6 @@
 #include <thread>
 #include <vector>
 
-using guitest::BoxAnswerer;
 using guitest::items;
 
 namespace {
@@ -49,7 +48,7 @@ const QString NoHost = QStringLiteral("NOHOST.invalid");
 
 // The user enters the password, opens the database list and picks "Shop":
 // the window connected to the sandbox of browseCatalog().
-[[nodiscard]] bool browsesShop(TFrmMain& w, const BoxAnswerer& boxes)
+[[nodiscard]] bool browsesShop(TFrmMain& w, const guitest::BoxRecorder& boxes)
 {
     QTest::keyClicks(w.EdtPwd, "sandbox");
     guitest::openList(w.CmbDb);
@@ -66,25 +65,22 @@ const QString NoHost = QStringLiteral("NOHOST.invalid");
 class ServerListTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { guitest::setApplicationTitle(); }
 
     void noServerLeavesTheListEmptyAndSaysNothing()
     {
-        BoxAnswerer boxes;
         discoverytest::LoopbackSocket silent;  // hears the request, never answers
         guitest::Window w(askingOnly({silent.port()}));
         QVERIFY(w->isVisible());
         QCOMPARE(w->CmbServer->count(), 0);
         QCOMPARE(w->CmbServer->currentIndex(), -1);
         QVERIFY(w->CmbServer->currentText().isEmpty());
-        QVERIFY(boxes.texts().isEmpty());
+        QVERIFY(w.boxes.texts().isEmpty());
     }
 
     void listsEveryAnnouncedServerInArrivalOrderAndSelectsTheFirst()
     {
         auto first = responder({instance(u"ALPHA", u"MSSQLSERVER")});
         auto second = responder({instance(u"beta", u"SALES"), instance(u"beta", u"mssqlserver")});
-        BoxAnswerer boxes;
         guitest::Window w(askingOnly({first->port(), second->port()}));
         QStringList listed = items(w->CmbServer);
         // Both answers race on loopback; each keeps its own records' order.
@@ -93,7 +89,7 @@ private slots:
         QVERIFY(listed.contains("ALPHA"));
         QCOMPARE(w->CmbServer->currentIndex(), 0);
         QCOMPARE(w->CmbServer->currentText(), listed.first());
-        QVERIFY(boxes.texts().isEmpty());
+        QVERIFY(w.boxes.texts().isEmpty());
     }
 
     void anInstanceHeardTwiceIsListedOnce()
@@ -136,11 +132,10 @@ private slots:
         QFETCH(QString, listed);
         testsupport::TestSandbox server(guitest::browseCatalog());
         auto browserService = responder({instance(NoHost.toStdU16String(), instanceName.toStdU16String(), server.port())});
-        BoxAnswerer boxes;
         guitest::Window w(askingOnly({browserService->port()}));
         QCOMPARE(items(w->CmbServer), QStringList({listed}));
         QCOMPARE(w->CmbServer->currentText(), listed);
-        QVERIFY(browsesShop(*w, boxes));
+        QVERIFY(browsesShop(*w, w.boxes));
     }
 
     void aTypedNameIsUsedAsTyped()
@@ -149,12 +144,11 @@ private slots:
         // Listed, but nothing listens where it says.
         discoverytest::LoopbackSocket closed;
         auto browserService = responder({instance(NoHost.toStdU16String(), u"MSSQLSERVER", closed.port())});
-        BoxAnswerer boxes;
         guitest::Window w(askingOnly({browserService->port()}));
         QCOMPARE(items(w->CmbServer), QStringList({NoHost}));
         QTest::keyClick(w->CmbServer, Qt::Key_A, Qt::ControlModifier);  // over the listed name
         QTest::keyClicks(w->CmbServer, QString::fromStdU16String(server.serverName()));
-        QVERIFY(browsesShop(*w, boxes));
+        QVERIFY(browsesShop(*w, w.boxes));
     }
 };
 

@@ -13,7 +13,6 @@
 #include <memory>
 #include <optional>
 
-using guitest::BoxAnswerer;
 
 namespace {
 
@@ -45,7 +44,7 @@ class ShrinkTest : public QObject {
 
     TFrmMain& w() { return session->w(); }
     testsupport::TestSandbox* sandbox() { return &session->sandbox(); }
-    BoxAnswerer* boxes() { return &session->boxes(); }
+    guitest::BoxRecorder* boxes() { return &session->boxes(); }
     QStringList sent() const { return session->sent(); }
 
     [[nodiscard]] bool browseTo(const QString& database)
@@ -82,7 +81,6 @@ class ShrinkTest : public QObject {
     }
 
 private slots:
-    void initTestCase() { guitest::setApplicationTitle(); }
 
     void init() { session = std::make_unique<guitest::Session>(shrinkCatalog()); }
     void cleanup() { session.reset(); }
@@ -112,7 +110,7 @@ private slots:
         press();
         QCOMPARE(boxes()->texts(), QStringList({"数据库清理成功!\n\n日志文件现为 10 MB。"}));
         QCOMPARE(boxes()->boxes().first().caption, QString("提示"));
-        QCOMPARE(boxes()->boxes().first().icon, QMessageBox::Information);
+        QCOMPARE(boxes()->boxes().first().icon, ui::Box::Icon::Information);
         const QString option = checked ? "'True'" : "'False'";
         QVERIFY(expectInOrder({"exec sp_dboption 'Shop', 'trunc. log on chkpt.', " + option,
                                "BACKUP LOG Shop WITH TRUNCATE_ONLY DBCC SHRINKFILE (Shop_Log, 10)", "Use Shop",
@@ -155,7 +153,7 @@ private slots:
         press();
         QCOMPARE(boxes()->boxes().size(), 1);
         QCOMPARE(boxes()->boxes().first().caption, QString("SQL SERVER日志清理工具"));
-        QCOMPARE(boxes()->boxes().first().icon, QMessageBox::Critical);
+        QCOMPARE(boxes()->boxes().first().icon, ui::Box::Icon::Critical);
         QCOMPARE(boxes()->texts().first(),
                  QString("The database 'Shop' does not exist. Use sp_helpdb to show available databases."));
         // Nothing after the option: no batch, no details.
@@ -167,7 +165,7 @@ private slots:
     void theJobHasNoCommandTimeOut()
     {
         QVERIFY(browseTo("Shop"));
-        SqlConnection()->SetCommandTimeout(1);
+        session->connection().SetCommandTimeout(1);
         sandbox::Fault slow;
         slow.action = sandbox::Fault::Action::Delay;
         slow.pattern = "SHRINKFILE";
@@ -176,7 +174,7 @@ private slots:
 
         press();
         QCOMPARE(headlines(), QStringList({"数据库清理成功!"}));
-        QCOMPARE(SqlConnection()->CommandTimeout(), 1);
+        QCOMPARE(session->connection().CommandTimeout(), 1);
     }
 
     // The link drops in the middle of the batch: the handler says the job
@@ -195,7 +193,7 @@ private slots:
         QCOMPARE(headlines(), QStringList({"数据库清理失败!"}));
         QCOMPARE(sent().last(), QString("select * from sysfiles where [name]='Shop_Log'"));
         QCOMPARE(w().EdtLogSize->text(), QString("262144"));
-        QCOMPARE(QString::fromStdU16String(SqlConnection()->CurrentDatabase()), QString("Shop"));
+        QCOMPARE(QString::fromStdU16String(session->connection().CurrentDatabase()), QString("Shop"));
     }
 
     void notConnectedSaysSoAndSendsNothing()

@@ -3,6 +3,7 @@
 #include "tests/support/TestSandbox.h"
 #include "db/AdoConnection.h"
 #include "db/Errors.h"
+#include "ui/Dialogs.h"
 #include "ui/ErrorReport.h"
 
 #include <QApplication>
@@ -11,6 +12,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -19,13 +21,11 @@
 #include <memory>
 #include <stdexcept>
 
-using guitest::BoxAnswerer;
 using guitest::Window;
 
 class WindowTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { guitest::setApplicationTitle(); }
 
     void hasEveryControlUnderItsName()
     {
@@ -77,28 +77,30 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), w->CmbServer);
     }
 
-    void createsOneClosedConnectionAndFreesItOnDestroy()
+    // FormCreate makes the one connection, through the maker the window was
+    // given, and leaves it closed.
+    void createsOneClosedConnection()
     {
-        {
-            Window w;
-            QVERIFY(SqlConnection() != nullptr);
-            QVERIFY(!SqlConnection()->Connected());
-        }
-        QVERIFY(SqlConnection() == nullptr);
+        int made = 0;
+        Window w(db::ServerBrowser::loopback({}), [&made] {
+            ++made;
+            return std::make_unique<db::TADOConnection>();
+        });
+        QCOMPARE(made, 1);
+        QVERIFY(w.connection != nullptr);
+        QVERIFY(!w.connection->Connected());
     }
 
     // Without a connection (FormCreate could not make one) every handler acts
     // as when not connected, and none touches the missing connection.
     void handlersWithoutAConnectionActAsNotConnected()
     {
-        BoxAnswerer boxes;
-        const ConnectionMaker normal = SetConnectionMaker([]() -> std::unique_ptr<db::TADOConnection> {
+        Window w(db::ServerBrowser::loopback({}), []() -> std::unique_ptr<db::TADOConnection> {
             throw db::EDatabaseError(std::u16string(db::MissingComponentsMessage));
         });
-        Window w;
-        SetConnectionMaker(normal);
+        guitest::BoxRecorder& boxes = w.boxes;
         QCOMPARE(boxes.texts(), QStringList({QString::fromStdU16String(std::u16string(db::MissingComponentsMessage)) + "."}));
-        QVERIFY(SqlConnection() == nullptr);
+        QVERIFY(w.connection == nullptr);
 
         struct Step {
             const char* name;
@@ -143,10 +145,9 @@ private slots:
             Window w;
             w->CmbServer->setEditText(QString::fromStdU16String(sandbox.serverName()));
             w->EdtPwd->setText("sandbox");
-            BoxAnswerer boxes;
             guitest::openList(w->CmbDb);
-            QVERIFY(boxes.texts().isEmpty());
-            QVERIFY(SqlConnection()->Connected());
+            QVERIFY(w.boxes.texts().isEmpty());
+            QVERIFY(w.connection->Connected());
             QTRY_COMPARE(sandbox.server().activeSessions(), 1);
         }
         QTRY_COMPARE(sandbox.server().activeSessions(), 0);
@@ -188,7 +189,7 @@ private slots:
 
     void guardShowsErrorsAsTheDefaultReportAndSwallowsSilentAborts()
     {
-        BoxAnswerer boxes;
+        guitest::BoxRecorder boxes;
         // A handler is run where it is: nothing (copying it into a wrapper,
         // say) can throw before the guard is up.
         struct CopyFails {
@@ -200,19 +201,64 @@ private slots:
         };
         bool ran = false;
         const CopyFails uncopyable(&ran);
-        ui::guarded(uncopyable);
+        ui::guarded(boxes, uncopyable);
         QVERIFY(ran);
-        ui::guarded([] { throw db::EDatabaseError(u"Could not locate file 'x' in sysfiles"); });
-        ui::guarded([] { throw std::runtime_error("plain failure"); });
-        ui::guarded([] { throw db::EAbort(); });
+        ui::guarded(boxes, [] { throw db::EDatabaseError(u"Could not locate file 'x' in sysfiles"); });
+        ui::guarded(boxes, [] { throw std::runtime_error("plain failure"); });
+        ui::guarded(boxes, [] { throw db::EAbort(); });
         QCOMPARE(boxes.boxes().size(), 2);
-        const guitest::ShownBox& first = boxes.boxes().at(0);
+        const ui::Box& first = boxes.boxes().at(0);
         QCOMPARE(first.text, QString("Could not locate file 'x' in sysfiles."));
         QCOMPARE(first.caption, QString("SQL SERVER日志清理工具"));
-        QCOMPARE(first.icon, QMessageBox::Critical);
-        QCOMPARE(first.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-        QVERIFY(first.applicationModal);
+        QCOMPARE(first.icon, ui::Box::Icon::Critical);
+        QCOMPARE(first.owner, nullptr);  // modal for the whole application
         QCOMPARE(boxes.boxes().at(1).text, QString("plain failure."));
+    }
+
+    // The program's own boxes, as a user meets them: the handler's owned by
+    // the window and modal for it, captioned "提示" with the information icon;
+    // the default error report modal for the whole application, captioned
+    // with the application title, with the error icon; each with one OK.
+    void theProgramsBoxesAreRealMessageBoxes()
+    {
+        struct Seen {
+            QString caption, text;
+            QMessageBox::Icon icon;
+            QWidget* owner;
+            Qt::WindowModality modality;
+            QMessageBox::StandardButtons buttons;
+        };
+        QList<Seen> seen;
+        // Read and answered from the box's own event loop, as a user would.
+        QTimer reader;
+        connect(&reader, &QTimer::timeout, this, [&seen] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || !box->isVisible())
+                return;
+            seen << Seen{box->windowTitle(), box->text(),           box->icon(),
+                         box->parentWidget(), box->windowModality(), box->standardButtons()};
+            box->button(QMessageBox::Ok)->click();
+        });
+        reader.start(10);
+        ui::MessageBoxes real;
+        TFrmMain window(db::ServerBrowser::loopback({}), [] { return std::make_unique<db::TADOConnection>(); }, real);
+        window.show();
+        QTest::mouseClick(window.BtnOk, Qt::LeftButton);  // not connected
+        ui::guarded(real, [] { throw std::runtime_error("plain failure"); });
+
+        QCOMPARE(seen.size(), 2);
+        QCOMPARE(seen[0].caption, QString("提示"));
+        QCOMPARE(seen[0].text, QString("数据库连接失败!"));
+        QCOMPARE(seen[0].icon, QMessageBox::Information);
+        QCOMPARE(seen[0].owner, &window);
+        QCOMPARE(seen[0].modality, Qt::WindowModal);
+        QCOMPARE(seen[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(seen[1].caption, QString("SQL SERVER日志清理工具"));
+        QCOMPARE(seen[1].text, QString("plain failure."));
+        QCOMPARE(seen[1].icon, QMessageBox::Critical);
+        QCOMPARE(seen[1].owner, nullptr);
+        QCOMPARE(seen[1].modality, Qt::ApplicationModal);
+        QCOMPARE(seen[1].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     }
 };
 
