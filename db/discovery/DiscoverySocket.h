@@ -3,6 +3,8 @@
 // differ is NativeSocket.h.
 #pragma once
 
+#include "db/discovery/SocketHandle.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -50,11 +52,7 @@ public:
     std::optional<std::size_t> receive(std::span<std::uint8_t> buffer, Endpoint* from = nullptr) noexcept;
 
 private:
-#ifdef _WIN32
-    using Handle = std::uintptr_t; // SOCKET, without <winsock2.h> in every user
-#else
-    using Handle = int;
-#endif
+    using Handle = SocketHandle;
     Handle handle_;
 };
 

@@ -2,6 +2,8 @@
 // version probe needs before a login, no more.
 #pragma once
 
+#include "db/discovery/SocketHandle.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -34,11 +36,7 @@ public:
     std::optional<std::size_t> receive(std::span<std::uint8_t> buffer, Deadline deadline) noexcept;
 
 private:
-#ifdef _WIN32
-    using Handle = std::uintptr_t;  // SOCKET, without <winsock2.h> in every user
-#else
-    using Handle = int;
-#endif
+    using Handle = SocketHandle;
     explicit TcpConnection(Handle handle) : handle_(handle) {}
     bool waitFor(short events, Deadline deadline) noexcept;
 

@@ -56,6 +56,18 @@ QStringList Session::sent() const
     return all;
 }
 
+QStringList Session::changing() const
+{
+    QStringList texts;
+    for (const QString& text : sent())
+        for (const char* start : {"exec sp_dboption", "BACKUP", "ALTER", "CHECKPOINT"})
+            if (text.startsWith(QLatin1String(start))) {
+                texts << text;
+                break;
+            }
+    return texts;
+}
+
 void Session::clearSent() { sandbox_.server().clearTranscript(); }
 
 void Session::typeLogin(const QString& password)

@@ -74,6 +74,8 @@ public:
     QString serverName() const;
     // Every batch the server received, in order.
     QStringList sent() const;
+    // Those of them that change a database: options, backups, checkpoints.
+    QStringList changing() const;
     void clearSent();
 
     // The user types the server name and the password.
