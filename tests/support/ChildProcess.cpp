@@ -44,7 +44,7 @@ std::vector<char*> pointers(std::vector<std::string>& texts)
 // Feeds the input and drains both outputs until the child closes them;
 // `got` is told of each piece as it comes, with `r` in hand.
 void exchange(int in, int out, int err, const std::string& input, ChildResult& r,
-              const std::function<void(const std::function<void()>&)>& got = [](const auto& append) { append(); })
+              const std::function<void(const std::function<void()>&)>& got)
 {
     std::size_t written = 0;
     const auto closeInput = [&in] {
@@ -85,45 +85,15 @@ void exchange(int in, int out, int err, const std::string& input, ChildResult& r
 ChildResult runChild(const std::string& program, const std::vector<std::string>& args, const std::string& input,
                      const std::map<std::string, std::string>& environment)
 {
-    // A child that ends before it read its input must not end the caller.
-    ::signal(SIGPIPE, SIG_IGN);
-    int in[2], out[2], err[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    std::vector<std::string> argv{program};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<std::string> env = environmentWith(environment);
-    std::vector<char*> argp = pointers(argv), envp = pointers(env);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argp.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
-    ::close(err[1]);
-    if (rc != 0) {
-        for (const int fd : {in[1], out[0], err[0]})
-            ::close(fd);
-        throw std::runtime_error("cannot start " + program + ": " + std::strerror(rc));
-    }
-    ChildResult r;
-    exchange(in[1], out[0], err[0], input, r);
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    r.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.maxRssKiB = usage.ru_maxrss;
-    return r;
+    ChildOptions options;
+    options.input = input;
+    options.environment = environment;
+    return RunningChild(program, args, std::move(options)).finish();
 }
 
 RunningChild::RunningChild(const std::string& program, const std::vector<std::string>& args, ChildOptions options)
 {
+    // A child that ends before it read its input must not end the caller.
     ::signal(SIGPIPE, SIG_IGN);
     int in[2], out[2], err[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
@@ -161,6 +131,7 @@ RunningChild::RunningChild(const std::string& program, const std::vector<std::st
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<std::string> env = environmentWith(options.environment);
     std::vector<char*> argp = pointers(argv), envp = pointers(env);
+    start_ = std::chrono::steady_clock::now();
     const int rc = posix_spawn(&pid_, program.c_str(), &actions, &attributes, argp.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
@@ -205,9 +176,12 @@ ChildResult RunningChild::finish()
 {
     exchange_.join();
     int status = 0;
-    ::waitpid(pid_, &status, 0);
+    rusage usage{};
+    ::wait4(pid_, &status, 0, &usage);
     finished_ = true;
+    result_.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     result_.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result_.maxRssKiB = usage.ru_maxrss;
     if (terminal_ >= 0) {
         // The child is gone: what it wrote is all there, then EIO.
         ::fcntl(terminal_, F_SETFL, O_NONBLOCK);

@@ -3,6 +3,7 @@
 // collects its output, exit code and what it cost.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -55,6 +56,7 @@ public:
 
 private:
     pid_t pid_ = 0;
+    std::chrono::steady_clock::time_point start_;
     int terminal_ = -1;  // the pseudo-terminal's master side
     std::mutex mutex_;
     std::condition_variable changed_;
