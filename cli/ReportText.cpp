@@ -134,7 +134,7 @@ std::string reportTable(const std::vector<ServerReport>& servers, const Style& s
             continue;
         std::u16string why = s.error;
         if (const std::u16string_view hint = db::texts::connectHint(s.failure); !hint.empty())
-            why += u" " + std::u16string(hint);
+            why.append(u" ").append(hint);  // appended: MinGW's GCC 12 sees an overlap in a concatenation at -O3
         out += style.red(filled(text::NotReported, {s.server, why})) + "\n";
     }
     return out;
