@@ -1,7 +1,8 @@
 // The companion's own texts for people, in the users' words, written once
 // (%1, %2... filled in by db::texts::fill). What it says about a job, why a
 // log stays large and a failed connection is the window's (db/texts/).
-// Diagnostics on standard error stay in English, as --help does.
+// Diagnostics about the command line and the run stay in English, as --help
+// does; what a Ctrl+C does is said here, to the user at the terminal.
 #pragma once
 
 #include <string_view>

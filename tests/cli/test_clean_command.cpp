@@ -8,7 +8,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 using sandbox::Generation;
@@ -189,6 +192,32 @@ TEST_P(Clean, JsonSaysEachJobsResultAndReason)
     const auto& nope = server["databases"][2];
     EXPECT_NE(nope["error"], nullptr);
     EXPECT_TRUE(nope["files"].empty());
+}
+
+// A Ctrl+C during the held shrink: that job is cancelled with the model as
+// it was, the next one never starts, and JSON says both.
+TEST_P(Clean, ACtrlCCancelsTheRunningJobAndNoneAfterIt)
+{
+    sandbox::Fault hold;
+    hold.action = sandbox::Fault::Action::Hold;
+    hold.pattern = "SHRINKFILE";
+    sandbox_.engine().addFault(hold);
+    FakeConsole console;
+    console.interrupter = [this](const std::function<void()>& interrupt) {
+        for (int i = 0; i < 6000 && sandbox_.engine().heldSoFar() == 0; ++i)  // a minute: far beyond the need
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        interrupt();
+    };
+    const CliRun run = clean({"--yes", "--json", "-d", "Boundary", "-d", "Small"}, console);
+    EXPECT_EQ(run.code, cli::ExitFailed);
+    EXPECT_NE(run.err.find("正在取消"), std::string::npos) << run.err;
+    const auto doc = nlohmann::json::parse(run.out);
+    EXPECT_EQ(doc["cancelled"], true);
+    const auto& databases = doc["servers"][0]["databases"];
+    EXPECT_EQ(databases[0]["files"][0]["result"], "cancelled");
+    EXPECT_EQ(databases[0]["recovery_model_after_cancel"], "FULL");
+    EXPECT_EQ(databases[1]["files"][0]["result"], "not_run");
+    EXPECT_EQ(model(u"Boundary"), RecoveryModel::Full);
 }
 
 INSTANTIATE_TEST_SUITE_P(Generations, Clean, ::testing::Values(Generation::Sql2000, Generation::Sql2019),
