@@ -1,5 +1,6 @@
 #include "cli/Command.h"
 
+#include "cli/CleanCommand.h"
 #include "cli/Password.h"
 #include "cli/Progress.h"
 #include "cli/ReportJson.h"
@@ -29,7 +30,10 @@ struct ReportOptions {
 const char* const Footer =
     "The login is sa. Its password comes from standard input with --password-stdin, else from the\n"
     "environment variable SQLLOGCLEAN_PASSWORD, else it is asked for on the terminal (not shown).\n"
-    "Exit codes: 0 everything was read, 1 a server or a database could not be, 2 usage.\n"
+    "Exit codes: 0 all done, 1 something failed (a server, a database, a job) or clean was answered no,\n"
+    "2 usage (clean without --yes where there is no terminal to ask on among them).\n"
+    "Ctrl+C during clean cancels like the window's button: the running statement, then the recovery\n"
+    "model is put back; a second Ctrl+C does not stop that.\n"
     "NO_COLOR set to anything turns colour off.";
 
 void addReport(CLI::App& app, ReportOptions& o)
@@ -117,13 +121,17 @@ std::string versionText() { return std::string("sqllogclean-cli ") + SQLLOGCLEAN
 
 int run(const std::vector<std::string>& args, Console& console)
 {
-    CLI::App app("Reads the transaction logs of many SQL Servers (2000 to 2022) as the log cleaner would see them.",
+    CLI::App app("Reads the transaction logs of many SQL Servers (2000 to 2022) as the log cleaner would see them, "
+                 "and runs its job on them.",
                  "sqllogclean-cli");
     app.set_version_flag("--version", versionText());
     app.require_subcommand(1);
     app.footer(Footer);
     ReportOptions report;
     addReport(app, report);
+    CleanOptions clean;
+    CLI::App* cleanCommand = addClean(app, clean);
+    cleanCommand->footer(Footer);
     std::vector<const char*> argv;
     for (const std::string& a : args)
         argv.push_back(a.c_str());
@@ -133,7 +141,7 @@ int run(const std::vector<std::string>& args, Console& console)
         const int code = app.exit(e, *console.out, *console.err);
         return code == 0 ? ExitDone : ExitUsage;
     }
-    return runReport(report, console);
+    return cleanCommand->parsed() ? runClean(clean, console) : runReport(report, console);
 }
 
 } // namespace cli

@@ -9,9 +9,11 @@
 
 namespace cli {
 
-inline constexpr int ExitDone = 0;    // every server and database was read
-inline constexpr int ExitFailed = 1;  // a server or a database could not be
-inline constexpr int ExitUsage = 2;   // the command line (or the password's source) was wrong
+inline constexpr int ExitDone = 0;    // every server and database was read, every job succeeded
+inline constexpr int ExitFailed = 1;  // a server, a database or a job did not; or clean was answered no
+// The command line (or the password's source) was wrong, or clean has no
+// terminal to ask on and no --yes.
+inline constexpr int ExitUsage = 2;
 
 // "sqllogclean-cli 1.0.0"
 std::string versionText();

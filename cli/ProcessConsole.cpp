@@ -1,6 +1,7 @@
 // The process's console: POSIX terminals, or Windows' console API.
 #include "cli/Console.h"
 
+#include "cli/Interrupts.h"
 #include "db/Text.h"
 
 #include <cstdio>
@@ -12,6 +13,8 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <cerrno>
+#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -64,6 +67,57 @@ std::optional<std::string> readHiddenLine()
     return db::toUtf8(line);
 }
 
+class Handle {
+public:
+    explicit Handle(HANDLE h) : h_(h) {}
+    ~Handle()
+    {
+        if (valid())
+            CloseHandle(h_);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return h_; }
+
+private:
+    HANDLE h_;
+};
+
+Handle openConsole(const wchar_t* name)
+{
+    return Handle(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
+}
+
+// The console's own input and output (CONIN$, CONOUT$), whatever the
+// standard handles were redirected to; UTF-16 both ways, so any character
+// goes whatever the code page.
+std::optional<std::string> askTerminal(const std::string& question)
+{
+    const Handle in = openConsole(L"CONIN$");
+    const Handle out = openConsole(L"CONOUT$");
+    if (!in.valid() || !out.valid())
+        return std::nullopt;
+    const std::u16string asked = db::fromUtf8(question);
+    DWORD written = 0;
+    WriteConsoleW(out.get(), asked.data(), static_cast<DWORD>(asked.size()), &written, nullptr);
+    DWORD mode = 0;
+    GetConsoleMode(in.get(), &mode);
+    SetConsoleMode(in.get(), mode | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT);
+    std::u16string line;
+    for (;;) {
+        wchar_t c = 0;
+        DWORD read = 0;
+        if (!ReadConsoleW(in.get(), &c, 1, &read, nullptr) || read == 0 || c == L'\n')
+            break;
+        if (c != L'\r')
+            line += static_cast<char16_t>(c);
+    }
+    SetConsoleMode(in.get(), mode);
+    return db::toUtf8(line);
+}
+
 #else
 
 bool isTerminal(FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
@@ -103,6 +157,52 @@ std::optional<std::string> readHiddenLine()
     return line;
 }
 
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// The controlling terminal itself (/dev/tty), whatever the standard streams
+// were redirected to; a process without one cannot open it.
+std::optional<std::string> askTerminal(const std::string& question)
+{
+    const Descriptor tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (tty.get() < 0)
+        return std::nullopt;
+    for (std::size_t done = 0; done < question.size();) {
+        const ssize_t n = ::write(tty.get(), question.data() + done, question.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return std::nullopt;
+        done += static_cast<std::size_t>(n);
+    }
+    std::string line;
+    for (;;) {
+        char c = 0;
+        const ssize_t n = ::read(tty.get(), &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || c == '\n')
+            break;
+        line += c;
+    }
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
+}
+
 #endif
 
 } // namespace
@@ -131,6 +231,8 @@ Console processConsole()
 #endif
     };
     c.readHiddenLine = readHiddenLine;
+    c.askTerminal = askTerminal;
+    c.catchInterrupts = catchProcessInterrupts;
     return c;
 }
 

@@ -1,6 +1,6 @@
 #include "cli/ReportJson.h"
 
-#include "db/SqlText.h"
+#include "cli/JsonParts.h"
 #include "db/Text.h"
 
 #include <cmath>
@@ -10,15 +10,10 @@ namespace cli {
 
 namespace {
 
-using json = nlohmann::ordered_json;
-
-json text(const std::u16string& s) { return db::toUtf8(s); }
-
-template <class T, class Convert>
-json orNull(const std::optional<T>& value, Convert convert)
-{
-    return value ? json(convert(*value)) : json(nullptr);
-}
+using json::Json;
+using json::orNull;
+using json::shortfallName;
+using json::text;
 
 double twoDecimals(double value) { return std::round(value * 100.0) / 100.0; }
 
@@ -29,42 +24,19 @@ std::string isoTime(const db::DateTimeValue& t)
     return out;
 }
 
-const char* stopName(db::ForecastStop stop)
+// A forecast's names, as version 1 gave them.
+const char* stopName(db::LogShortfall stop)
 {
     switch (stop) {
-    case db::ForecastStop::Reached: return "reached";
-    case db::ForecastStop::VlfBoundary: return "vlf_boundary";
-    case db::ForecastStop::InUse: return "in_use";
-    case db::ForecastStop::TwoVlfFloor: return "two_vlf_floor";
+    case db::LogShortfall::None: return "reached";
+    case db::LogShortfall::VlfBoundary: return "vlf_boundary";
+    case db::LogShortfall::ActiveAtEnd: return "in_use";
+    case db::LogShortfall::TwoVlfFloor: return "two_vlf_floor";
     }
     return "reached";
 }
 
-const char* reasonName(report::Reason reason)
-{
-    switch (reason) {
-    case report::Reason::None: return "none";
-    case report::Reason::VlfBoundary: return "vlf_boundary";
-    case report::Reason::ActiveAtEnd: return "active_at_end";
-    case report::Reason::Held: return "held";
-    case report::Reason::TwoVlfFloor: return "two_vlf_floor";
-    }
-    return "none";
-}
-
-const char* failureName(db::ConnectFailure failure)
-{
-    switch (failure) {
-    case db::ConnectFailure::LoginRefused: return "login_refused";
-    case db::ConnectFailure::Unreachable: return "unreachable";
-    case db::ConnectFailure::Encryption: return "encryption";
-    case db::ConnectFailure::MissingDriver: return "missing_driver";
-    case db::ConnectFailure::Other: break;
-    }
-    return "other";
-}
-
-json logSpace(const report::LogSpace& s)
+Json logSpace(const report::LogSpace& s)
 {
     return {{"total_bytes", s.totalBytes},
             {"used_bytes", orNull(s.usedBytes, [](std::int64_t b) { return b; })},
@@ -73,7 +45,7 @@ json logSpace(const report::LogSpace& s)
                                                                      : "DBCC SQLPERF(LOGSPACE)"}};
 }
 
-json logFile(const report::LogFileReport& f)
+Json logFile(const report::LogFileReport& f)
 {
     return {{"file_id", f.fileId},         {"name", text(f.name)},
             {"size_bytes", f.sizeBytes},   {"in_use_bytes", f.inUseBytes},
@@ -81,9 +53,9 @@ json logFile(const report::LogFileReport& f)
             {"stop", stopName(f.after.stop)}};
 }
 
-json database(const report::DatabaseReport& d)
+Json database(const report::DatabaseReport& d)
 {
-    json files = json::array();
+    Json files = Json::array();
     for (const report::LogFileReport& f : d.logFiles)
         files.push_back(logFile(f));
     const bool read = d.read();
@@ -94,47 +66,36 @@ json database(const report::DatabaseReport& d)
             {"log_reuse_wait", orNull(d.reuseWait, text)},
             {"log_space", orNull(d.space, logSpace)},
             {"log_files", files},
-            {"vlf_count", read ? json(d.vlfs) : json(nullptr)},
+            {"vlf_count", read ? Json(d.vlfs) : Json(nullptr)},
             {"last_log_backup", orNull(d.lastLogBackup, isoTime)},
             {"log_backup_chain", orNull(d.logChain, [](bool b) { return b; })},
-            {"log_bytes", read ? json(d.logBytes()) : json(nullptr)},
-            {"after_job_bytes", read ? json(d.bytesAfterJob()) : json(nullptr)},
-            {"frees_bytes", read ? json(d.bytesFreed()) : json(nullptr)},
-            {"reason", read ? json(reasonName(d.reason())) : json(nullptr)},
-            {"error", d.error.empty() ? json(nullptr) : text(d.error)}};
+            {"log_bytes", read ? Json(d.logBytes()) : Json(nullptr)},
+            {"after_job_bytes", read ? Json(d.bytesAfterJob()) : Json(nullptr)},
+            {"frees_bytes", read ? Json(d.bytesFreed()) : Json(nullptr)},
+            {"reason", read ? Json(shortfallName(d.reason())) : Json(nullptr)},
+            {"error", d.error.empty() ? Json(nullptr) : text(d.error)}};
 }
 
-json server(const report::ServerReport& s)
+Json server(const report::ServerReport& s)
 {
-    json databases = json::array();
+    Json databases = Json::array();
     for (const report::DatabaseReport& d : s.databases)
         databases.push_back(database(d));
-    return {{"server", text(s.server)},
-            {"address", text(s.address)},
-            {"ok", !s.failed()},
-            {"version", orNull(s.version, [](const db::ServerVersion& v) {
-                 char out[24];
-                 std::snprintf(out, sizeof out, "%d.%02d.%d", v.major, v.minor, v.build);
-                 return std::string(out);
-             })},
-            {"generation", orNull(s.version, [](const db::ServerVersion& v) { return text(report::generationName(v)); })},
-            {"error", s.failed() ? text(s.error) : json(nullptr)},
-            {"failure", s.failed() ? json(failureName(s.failure)) : json(nullptr)},
-            {"databases", databases}};
+    Json fields = json::serverFields(s.server, s.address, s.version, s.error, s.failure);
+    fields["databases"] = databases;
+    return fields;
 }
 
 } // namespace
 
-json reportJson(const std::vector<report::ServerReport>& servers, const std::string& tool)
+Json reportJson(const std::vector<report::ServerReport>& servers, const std::string& tool)
 {
-    json list = json::array();
+    Json list = Json::array();
     for (const report::ServerReport& s : servers)
         list.push_back(server(s));
-    return {{"format", JsonFormat},
-            {"version", JsonVersion},
-            {"tool", tool},
-            {"target_bytes", std::int64_t{db::sql::ShrinkTargetMb} * 1024 * 1024},
-            {"servers", list}};
+    Json document = json::envelope(JsonFormat, JsonVersion, tool);
+    document["servers"] = list;
+    return document;
 }
 
 } // namespace cli

@@ -1,8 +1,11 @@
 #include "cli/ReportText.h"
 
 #include "cli/TextTable.h"
+#include "cli/Texts.h"
+#include "db/FixedValues.h"
 #include "db/SqlText.h"
 #include "db/Text.h"
+#include "db/texts/Report.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -14,13 +17,27 @@ namespace {
 using report::DatabaseReport;
 using report::ServerReport;
 
-std::string utf8(const std::u16string& text) { return db::toUtf8(text); }
+std::string utf8(std::u16string_view text) { return db::toUtf8(text); }
+
+std::string filled(std::u16string_view pattern, std::initializer_list<std::u16string_view> values)
+{
+    return utf8(db::texts::fill(pattern, values));
+}
+
+// Sizes are whole pages; shown as the window shows them.
+std::string megabytes(std::int64_t bytes) { return utf8(db::texts::megabytes(bytes / db::fixed::PageBytes)); }
+
+const std::u16string& target()
+{
+    static const std::u16string mb = db::asciiToUtf16(std::to_string(db::sql::ShrinkTargetMb));
+    return mb;
+}
 
 std::string twoDigits(int n)
 {
-    char text[8];
-    std::snprintf(text, sizeof text, "%02d", n);
-    return text;
+    char out[8];
+    std::snprintf(out, sizeof out, "%02d", n);
+    return out;
 }
 
 std::string lastBackup(const DatabaseReport& d)
@@ -28,7 +45,7 @@ std::string lastBackup(const DatabaseReport& d)
     if (!d.read())
         return "-";
     if (!d.lastLogBackup)
-        return "none";
+        return utf8(text::NoLogBackup);
     const db::DateTimeValue& t = *d.lastLogBackup;
     return std::to_string(t.year) + "-" + twoDigits(t.month) + "-" + twoDigits(t.day) + " " + twoDigits(t.hour) +
            ":" + twoDigits(t.minute);
@@ -38,9 +55,9 @@ std::string usedPercent(const DatabaseReport& d)
 {
     if (!d.space)
         return "-";
-    char text[16];
-    std::snprintf(text, sizeof text, "%.1f%%", d.space->usedPercent);
-    return text;
+    char out[16];
+    std::snprintf(out, sizeof out, "%.1f%%", d.space->usedPercent);
+    return out;
 }
 
 struct Row {
@@ -80,36 +97,30 @@ std::vector<std::string> cells(const Row& r)
 
 } // namespace
 
-std::string megabytes(std::int64_t bytes)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(bytes) / (1024.0 * 1024.0));
-    return text;
-}
-
 std::string reasonText(const DatabaseReport& d)
 {
     if (!d.error.empty())
-        return "cannot be read: " + utf8(d.error);
+        return filled(text::CannotRead, {d.error});
     if (!d.read())
-        return db::sameAscii(d.state, u"ONLINE") ? "no log file" : "not online";
-    const std::string target = std::to_string(db::sql::ShrinkTargetMb) + " MB";
-    switch (d.reason()) {
-    case report::Reason::None: return (d.bytesFreed() > 0 ? "reaches " : "at most ") + target;
-    case report::Reason::VlfBoundary: return "first VLF boundary above " + target;
-    case report::Reason::ActiveAtEnd: return "active log in the last VLF: again after a checkpoint";
-    case report::Reason::Held: return "held: " + utf8(d.reuseWait.value_or(u""));
-    case report::Reason::TwoVlfFloor: return "a log keeps two VLFs";
-    }
-    return {};
+        return utf8(db::sameAscii(d.state, u"ONLINE") ? text::NoLogFile : text::NotOnline);
+    const db::Shortfall why = d.reason();
+    if (why == db::Shortfall::None)
+        return filled(d.bytesFreed() > 0 ? text::ReachesTarget : text::WithinTarget, {target()});
+    const report::LogFileReport* file = d.furthestAbove();
+    std::vector<std::int64_t> floorPages;
+    for (const std::int64_t bytes : file->after.floorVlfBytes)
+        floorPages.push_back(bytes / db::fixed::PageBytes);
+    return utf8(db::texts::shortfallReason(why, d.reuseWait.value_or(u""), floorPages));
 }
 
 std::string reportTable(const std::vector<ServerReport>& servers, const Style& style)
 {
     using Align = TextTable::Align;
-    TextTable table({{"SERVER"}, {"DATABASE"}, {"STATE"}, {"MODEL"}, {"LOG MB", Align::Right},
-                     {"USED", Align::Right}, {"VLFS", Align::Right}, {"WAITS ON"}, {"LAST LOG BACKUP"},
-                     {"AFTER MB", Align::Right}, {"FREES MB", Align::Right}, {"WHY"}});
+    const auto title = [](std::u16string_view t, Align a = Align::Left) { return TextTable::Column{utf8(t), a}; };
+    TextTable table({title(text::Server), title(text::Database), title(text::State), title(text::Model),
+                     title(text::LogMb, Align::Right), title(text::Used, Align::Right),
+                     title(text::Vlfs, Align::Right), title(text::WaitsOn), title(text::LastLogBackup),
+                     title(text::AfterMb, Align::Right), title(text::FreesMb, Align::Right), title(text::Why)});
     std::vector<Row> rows;
     for (const ServerReport& s : servers)
         for (const DatabaseReport& d : s.databases)
@@ -118,9 +129,14 @@ std::string reportTable(const std::vector<ServerReport>& servers, const Style& s
     for (const Row& r : rows)
         table.add(cells(r));
     std::string out = table.render([&style](const std::string& titles) { return style.bold(titles); });
-    for (const ServerReport& s : servers)
-        if (s.failed())
-            out += style.red(utf8(s.server) + ": not reported: " + utf8(s.error)) + "\n";
+    for (const ServerReport& s : servers) {
+        if (!s.failed())
+            continue;
+        std::u16string why = s.error;
+        if (const std::u16string_view hint = db::texts::connectHint(s.failure); !hint.empty())
+            why.append(u" ").append(hint);  // appended: MinGW's GCC 12 sees an overlap in a concatenation at -O3
+        out += style.red(filled(text::NotReported, {s.server, why})) + "\n";
+    }
     return out;
 }
 

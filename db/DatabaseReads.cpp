@@ -3,6 +3,7 @@
 #include "db/AdoConnection.h"
 #include "db/AdoDataSet.h"
 #include "db/Errors.h"
+#include "db/FixedValues.h"
 #include "db/SqlText.h"
 #include "db/Text.h"
 #include "db/Variant.h"
@@ -25,6 +26,25 @@ std::optional<RecoveryModel> readRecoveryModel(TADOConnection& connection, const
 {
     const auto name = firstValue(connection, sql::selectRecoveryModel(database), u"recovery_model");
     return name ? recoveryModelNamed(*name) : std::nullopt;
+}
+
+std::vector<SecondaryFile> readSecondaryFiles(TADOConnection& connection)
+{
+    TADODataSet query;
+    query.SetConnection(&connection);
+    query.SetCommandText(sql::selectSecondaryFiles());
+    query.Open();
+    std::vector<SecondaryFile> files;
+    for (int i = 0; i < query.RecordCount(); ++i, query.Next()) {
+        const auto id = ExactInteger(query.FieldValue(u"fileid"));
+        const auto size = ExactInteger(query.FieldValue(u"size"));
+        const auto status = ExactInteger(query.FieldValue(u"status"));
+        if (!id || !size || !status)
+            continue;
+        files.push_back({static_cast<int>(*id), sql::stripTrailingBlanks(VarToStr(query.FieldValue(u"name"))), *size,
+                         (*status & fixed::LogFileStatus) != 0});
+    }
+    return files;
 }
 
 void requireDatabase(const TADOConnection& connection, const std::u16string& database)

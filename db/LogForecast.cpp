@@ -23,22 +23,24 @@ std::vector<VirtualLogFile> afterTruncation(const std::vector<LoggedVlf>& log, b
     return after;
 }
 
+// Whole VLFs come off the end until the layout says why no more can.
 ShrinkForecast forecastShrink(const std::vector<VirtualLogFile>& log, int fileId, std::int64_t fileBytes,
                               std::int64_t otherFilesBytes, std::int64_t targetBytes)
 {
     const std::int64_t share = std::max<std::int64_t>(0, targetBytes - otherFilesBytes);
     std::vector<VirtualLogFile> vlfs = vlfsOfFile(log, fileId);
     std::size_t logVlfs = log.size();
-    ShrinkForecast f{fileBytes, ForecastStop::Reached};
+    ShrinkForecast f{fileBytes};
     while (f.sizeBytes > share && !vlfs.empty()) {
-        const VirtualLogFile& last = vlfs.back();
-        if (last.startOffset < share)
-            return {f.sizeBytes, ForecastStop::VlfBoundary};
-        if (last.active)
-            return {f.sizeBytes, ForecastStop::InUse};
-        if (logVlfs <= MinimumVlfs)
-            return {f.sizeBytes, ForecastStop::TwoVlfFloor};
-        f.sizeBytes = last.startOffset;
+        f.stop = explainShortfall(vlfs, logVlfs, share);
+        if (f.stop == LogShortfall::TwoVlfFloor) {
+            for (const VirtualLogFile& v : log)  // in the log's order, as DBCC LOGINFO lists them
+                if (v.fileId != fileId || v.startOffset < f.sizeBytes)
+                    f.floorVlfBytes.push_back(v.size);
+        }
+        if (f.stop != LogShortfall::None)
+            return f;
+        f.sizeBytes = vlfs.back().startOffset;
         --logVlfs;
         vlfs.pop_back();
     }

@@ -1,6 +1,7 @@
 // What the window's job would leave of a log file, read before it runs: the
 // VLFs its truncation frees, then where its shrink to the target stops, by
-// the rules a shrink follows (LogLayout.h).
+// the rules a shrink follows, decided by LogLayout.h's explainShortfall as
+// the job's own report decides them afterwards.
 #pragma once
 
 #include "db/LogLayout.h"
@@ -23,16 +24,12 @@ struct LoggedVlf {
 // in use stays so.
 std::vector<VirtualLogFile> afterTruncation(const std::vector<LoggedVlf>& log, bool held);
 
-enum class ForecastStop {
-    Reached,      // at or below the target
-    VlfBoundary,  // the first VLF boundary above the target: as small as it gets
-    InUse,        // the VLF at the end of the file still holds log
-    TwoVlfFloor,  // the whole log is down to the two VLFs it always keeps
-};
-
 struct ShrinkForecast {
     std::int64_t sizeBytes = 0;  // the file's size afterwards
-    ForecastStop stop = ForecastStop::Reached;
+    // What stops the shrink above the target; None: it reaches it.
+    LogShortfall stop = LogShortfall::None;
+    // The sizes of the VLFs the whole log keeps, for TwoVlfFloor.
+    std::vector<std::int64_t> floorVlfBytes{};
 };
 
 // A shrink of file `fileId` (now `fileBytes`) to `targetBytes` for the whole

@@ -104,8 +104,8 @@ const ServerMessage* tellingMessage(const std::vector<ServerMessage>& messages)
     return it == messages.end() ? nullptr : &*it;
 }
 
-// Why a log file stayed above the target: its VLFs first, then what holds
-// the log, then the shrink's own words.
+// Why a log file stayed above the target: its VLFs, what holds the log (not
+// read when the layout alone says it), the shrink's own words last.
 void explainLog(TADOConnection& connection, const JobFacts& job, int fileId, LogJobOutcome& outcome)
 {
     const auto vlfs = readVlfs(connection);
@@ -115,20 +115,20 @@ void explainLog(TADOConnection& connection, const JobFacts& job, int fileId, Log
     const auto& shrink = job.shrinkMessages;
     const bool endInUse = std::any_of(shrink.begin(), shrink.end(),
                                       [](const ServerMessage& m) { return m.number == EndOfLogInUse; });
-    if (layout == LogShortfall::VlfBoundary) {
-        outcome.shortfall = Shortfall::VlfBoundary;
-    } else if (auto hold = readHold(connection, job)) {
-        outcome.shortfall = Shortfall::Held;
+    std::optional<std::u16string> hold;
+    if (layout != LogShortfall::VlfBoundary)
+        hold = readHold(connection, job);
+    outcome.shortfall = whyLogStays(layout, hold.has_value(), endInUse);
+    if (outcome.shortfall == Shortfall::Held) {
         outcome.holdReason = std::move(*hold);
-    } else if (endInUse || layout == LogShortfall::ActiveAtEnd) {
-        outcome.shortfall = Shortfall::ActiveAtEnd;
-    } else if (layout == LogShortfall::TwoVlfFloor) {
-        outcome.shortfall = Shortfall::TwoVlfFloor;
+    } else if (outcome.shortfall == Shortfall::TwoVlfFloor) {
         for (const VirtualLogFile& v : *vlfs)
             outcome.vlfPages.push_back(v.size / fixed::PageBytes);
-    } else if (const ServerMessage* m = tellingMessage(shrink)) {
-        outcome.shortfall = Shortfall::ShrinkMessage;
-        outcome.shrinkMessage = m->text;
+    } else if (outcome.shortfall == Shortfall::None) {
+        if (const ServerMessage* m = tellingMessage(shrink)) {
+            outcome.shortfall = Shortfall::ShrinkMessage;
+            outcome.shrinkMessage = m->text;
+        }
     }
 }
 
@@ -157,6 +157,19 @@ void readFile(TADOConnection& connection, const JobFacts& job, LogJobOutcome& ou
 }
 
 } // namespace
+
+Shortfall whyLogStays(LogShortfall layout, bool held, bool endInUse)
+{
+    if (layout == LogShortfall::VlfBoundary)
+        return Shortfall::VlfBoundary;
+    if (held)
+        return Shortfall::Held;
+    if (endInUse || layout == LogShortfall::ActiveAtEnd)
+        return Shortfall::ActiveAtEnd;
+    if (layout == LogShortfall::TwoVlfFloor)
+        return Shortfall::TwoVlfFloor;
+    return Shortfall::None;
+}
 
 bool LogJobOutcome::aboveTarget() const { return sizePages && *sizePages > TargetPages; }
 

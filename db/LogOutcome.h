@@ -4,6 +4,7 @@
 // chain the database had is gone.
 #pragma once
 
+#include "db/LogLayout.h"
 #include "db/ServerGeneration.h"
 #include "db/ServerMessage.h"
 
@@ -47,6 +48,13 @@ struct LogJobOutcome {
     // Whether the file's size is known and above the shrink's target.
     bool aboveTarget() const;
 };
+
+// Why a log file stays above its target, from what its VLFs say (`layout`),
+// whether something holds the log and whether the shrink found the VLF at
+// the end in use: the VLF boundary first (as small as it gets), then the
+// hold, then the active log at the end, then the two-VLF floor. The job's
+// report afterwards and a forecast beforehand decide by this alike.
+Shortfall whyLogStays(LogShortfall layout, bool held, bool endInUse = false);
 
 // What the job knows of itself when it ends, for reading what it left.
 struct JobFacts {

@@ -24,21 +24,21 @@ std::int64_t DatabaseReport::bytesAfterJob() const
     return total;
 }
 
-Reason DatabaseReport::reason() const
+const LogFileReport* DatabaseReport::furthestAbove() const
 {
     const LogFileReport* largest = nullptr;
     for (const LogFileReport& f : logFiles)
-        if (f.after.stop != db::ForecastStop::Reached && (!largest || f.after.sizeBytes > largest->after.sizeBytes))
+        if (f.after.stop != db::LogShortfall::None && (!largest || f.after.sizeBytes > largest->after.sizeBytes))
             largest = &f;
+    return largest;
+}
+
+db::Shortfall DatabaseReport::reason() const
+{
+    const LogFileReport* largest = furthestAbove();
     if (!largest)
-        return Reason::None;
-    switch (largest->after.stop) {
-    case db::ForecastStop::VlfBoundary: return Reason::VlfBoundary;
-    case db::ForecastStop::TwoVlfFloor: return Reason::TwoVlfFloor;
-    case db::ForecastStop::InUse: return reuseWait && holdsLog(*reuseWait) ? Reason::Held : Reason::ActiveAtEnd;
-    case db::ForecastStop::Reached: break;
-    }
-    return Reason::None;
+        return db::Shortfall::None;
+    return db::whyLogStays(largest->after.stop, reuseWait && holdsLog(*reuseWait));
 }
 
 // What holds nothing (db/FixedValues.h), and LOG_BACKUP, which the job's

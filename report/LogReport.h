@@ -5,6 +5,7 @@
 
 #include "db/ConnectFailure.h"
 #include "db/LogForecast.h"
+#include "db/LogOutcome.h"
 #include "db/ServerGeneration.h"
 #include "db/Variant.h"
 
@@ -24,15 +25,6 @@ struct LogSpace {
     std::optional<std::int64_t> usedBytes;  // the view gives bytes, SQLPERF a percentage
     double usedPercent = 0;
     SpaceSource source = SpaceSource::SqlPerf;
-};
-
-// Why the job would leave a log above its target.
-enum class Reason {
-    None,         // it reaches the target
-    VlfBoundary,  // the first VLF boundary above the target: as small as it gets
-    ActiveAtEnd,  // the active log sits in the VLF at the end: again after the next checkpoint
-    Held,         // something keeps the log from being reused (DatabaseReport::reuseWait)
-    TwoVlfFloor,  // a log keeps two VLFs
 };
 
 struct LogFileReport {
@@ -62,8 +54,13 @@ struct DatabaseReport {
     std::int64_t logBytes() const;
     std::int64_t bytesAfterJob() const;
     std::int64_t bytesFreed() const { return logBytes() - bytesAfterJob(); }
-    // The reason of the file that stays furthest above its target.
-    Reason reason() const;
+    // Why the job would leave the log above its target, as the job's report
+    // would say it afterwards (db::whyLogStays): the reason of the file
+    // that stays largest. None, VlfBoundary, Held (reuseWait says by what),
+    // ActiveAtEnd or TwoVlfFloor.
+    db::Shortfall reason() const;
+    // The log file that stays largest above its target; none when each reaches it.
+    const LogFileReport* furthestAbove() const;
 };
 
 struct ServerReport {

@@ -174,18 +174,23 @@ void readDatabase(db::TADOConnection& connection, const db::Dialect& dialect, Da
 
 } // namespace
 
+void openSession(db::TADOConnection& connection, const ServerTarget& target, const ReadOptions& options)
+{
+    connection.SetConnectionTimeout(options.loginTimeoutSeconds);
+    connection.SetAnnouncedVersion(target.announcedVersion);
+    connection.SetConnectionString(db::connectionText(target.address, std::u16string(db::fixed::BrowseDatabase),
+                                                      std::u16string(db::fixed::Login), options.password));
+    connection.Open();
+}
+
 ServerReport readServer(const ServerTarget& target, const ReadOptions& options)
 {
     ServerReport report;
     report.server = target.name;
     report.address = target.address;
     db::TADOConnection connection;
-    connection.SetConnectionTimeout(options.loginTimeoutSeconds);
-    connection.SetAnnouncedVersion(target.announcedVersion);
-    connection.SetConnectionString(db::connectionText(target.address, std::u16string(db::fixed::BrowseDatabase),
-                                                      std::u16string(db::fixed::Login), options.password));
     try {
-        connection.Open();
+        openSession(connection, target, options);
     } catch (const db::EDatabaseError& e) {
         const db::ConnectFailureReason why = db::connectFailureOf(connection.Errors());
         report.failure = why.kind;

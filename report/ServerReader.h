@@ -6,6 +6,10 @@
 
 #include <string>
 
+namespace db {
+class TADOConnection;
+}
+
 namespace report {
 
 struct ServerTarget {
@@ -20,6 +24,11 @@ struct ReadOptions {
     std::u16string password;
     int loginTimeoutSeconds = 15;
 };
+
+// Opens the session a command works in: sa, in master, with the window's
+// connection text, the login time-out and the announced version given.
+// Throws EDatabaseError as Open does.
+void openSession(db::TADOConnection& connection, const ServerTarget& target, const ReadOptions& options);
 
 // Never throws for what the server or the driver says: a server that cannot
 // be reached or listed comes back failed, with why; a database that cannot

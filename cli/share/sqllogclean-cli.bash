@@ -5,16 +5,20 @@ _sqllogclean_cli()
     _init_completion || return
     case $prev in
         --servers-file) _filedir; return ;;
-        -j | --jobs | --login-timeout) return ;;
+        --truncate-on-checkpoint) COMPREPLY=($(compgen -W 'on off' -- "$cur")); return ;;
+        -j | --jobs | --login-timeout | -d | --database | -f | --file) return ;;
     esac
     local command="" word
     for word in "${words[@]:1:cword-1}"; do
-        [[ $word == report ]] && command=report
+        [[ $word == report || $word == clean ]] && command=$word
     done
     if [[ -z $command ]]; then
-        COMPREPLY=($(compgen -W 'report --help --version' -- "$cur"))
-    elif [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W 'report clean --help --version' -- "$cur"))
+    elif [[ $cur == -* && $command == report ]]; then
         COMPREPLY=($(compgen -W '--servers-file --discover --jobs --login-timeout --json --password-stdin --help' -- "$cur"))
+    elif [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W '--database --file --truncate-on-checkpoint --yes --login-timeout --json
+            --password-stdin --help' -- "$cur"))
     fi
 } &&
     complete -F _sqllogclean_cli sqllogclean-cli

@@ -45,35 +45,22 @@ std::u16string vlfSizes(const std::vector<std::int64_t>& pages)
     return fill(VlfEach, {megabytes(pages.front())});
 }
 
-// Why the file stayed above the target, after what it stayed at.
-std::u16string shortfallReason(const LogJobOutcome& o)
-{
-    switch (o.shortfall) {
-    case Shortfall::DataFile: return std::u16string(BecauseDataFile);
-    case Shortfall::Held: return reuseWaitText(o.holdReason);
-    case Shortfall::ActiveAtEnd: return std::u16string(BecauseActiveAtEnd);
-    case Shortfall::TwoVlfFloor: return fill(BecauseTwoVlfFloor, {vlfSizes(o.vlfPages)});
-    case Shortfall::ShrinkMessage: return o.shrinkMessage;
-    case Shortfall::VlfBoundary:
-    case Shortfall::None: break;
-    }
-    return {};
-}
-
 // The file's size and, when it stayed above the target, why.
 std::u16string sizeReport(const LogJobOutcome& o)
 {
     if (!o.sizePages)
         return {};
-    const std::u16string mb = megabytes(*o.sizePages);
+    const std::u16string size = fill(o.isLog ? LogNowIs : FileNowIs, {megabytes(*o.sizePages)});
     const std::u16string target = number(sql::ShrinkTargetMb);
     if (!o.aboveTarget())
-        return fill(o.isLog ? LogNowIs : FileNowIs, {mb});
+        return sentence(size);
     if (o.shortfall == Shortfall::VlfBoundary)
-        return fill(LogAtVlfBoundary, {mb, target});
-    std::u16string stayed = fill(o.isLog ? LogStayed : FileStayed, {mb, target});
+        return sentence(size + std::u16string(Because) + fill(BecauseVlfBoundary, {target}));
+    std::u16string stayed = size + fill(NotDownTo, {target});
     if (o.shortfall != Shortfall::None)
-        stayed += std::u16string(Because) + shortfallReason(o);
+        stayed += std::u16string(Because) +
+                  shortfallReason(o.shortfall, o.shortfall == Shortfall::Held ? o.holdReason : o.shrinkMessage,
+                                  o.vlfPages);
     return sentence(std::move(stayed));
 }
 
@@ -89,6 +76,8 @@ std::u16string modelReport(const LogJobOutcome& o, std::u16string_view database)
 
 std::u16string_view chainReport(const LogJobOutcome& o) { return o.chainBroken ? ChainBroken : std::u16string_view(); }
 
+} // namespace
+
 std::u16string_view connectHint(ConnectFailure kind)
 {
     switch (kind) {
@@ -101,7 +90,19 @@ std::u16string_view connectHint(ConnectFailure kind)
     return {};
 }
 
-} // namespace
+std::u16string shortfallReason(Shortfall why, std::u16string_view detail, const std::vector<std::int64_t>& vlfPages)
+{
+    switch (why) {
+    case Shortfall::VlfBoundary: return fill(BecauseVlfBoundary, {number(sql::ShrinkTargetMb)});
+    case Shortfall::DataFile: return std::u16string(BecauseDataFile);
+    case Shortfall::Held: return reuseWaitText(detail);
+    case Shortfall::ActiveAtEnd: return std::u16string(BecauseActiveAtEnd);
+    case Shortfall::TwoVlfFloor: return vlfPages.empty() ? std::u16string() : fill(BecauseTwoVlfFloor, {vlfSizes(vlfPages)});
+    case Shortfall::ShrinkMessage: return std::u16string(detail);
+    case Shortfall::None: break;
+    }
+    return {};
+}
 
 std::u16string fill(std::u16string_view pattern, std::initializer_list<std::u16string_view> values)
 {

@@ -3,6 +3,7 @@
 // then, one paragraph each, what happened and why.
 #pragma once
 
+#include "db/ConnectFailure.h"
 #include "db/LogOutcome.h"
 #include "db/ServerMessage.h"
 
@@ -33,6 +34,15 @@ std::u16string jobProgress(const TLogJob& job);
 
 // "数据库连接失败!", then why, with what the user can do about it.
 std::u16string connectFailed(const std::vector<ServerMessage>& errors);
+
+// Why a file stays above the target, as the window says it after "：" (none
+// for None): `detail` is log_reuse_wait_desc for Held, the shrink's own
+// message for ShrinkMessage; `vlfPages` the VLFs left, for TwoVlfFloor.
+std::u16string shortfallReason(Shortfall why, std::u16string_view detail, const std::vector<std::int64_t>& vlfPages);
+
+// What the user can do about a failed connection of this kind; none when
+// nothing is known to help.
+std::u16string_view connectHint(ConnectFailure kind);
 
 // A reason the server gives for not reusing the log (log_reuse_wait_desc),
 // in the user's words; one it does not know stays as the server says it.

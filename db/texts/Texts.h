@@ -21,16 +21,17 @@ inline constexpr std::u16string_view EncryptionRefused =
     u"连接在登录之前中断。若服务器是 SQL Server 2005，或未装 TLS 1.2 更新的 2008 至 2014，"
     u"它只会 TLS 1.0，而本机不再接受 TLS 1.0：请为服务器安装 TLS 1.2 更新（KB3135244）。";
 
-// The size the file reached (%1 in MB), and why not smaller (%2: the target in MB).
-inline constexpr std::u16string_view LogNowIs = u"日志文件现为 %1 MB。";
-inline constexpr std::u16string_view FileNowIs = u"文件现为 %1 MB。";
-inline constexpr std::u16string_view LogAtVlfBoundary =
-    u"日志文件现为 %1 MB：日志只能按整个虚拟日志文件（VLF）收缩，这是 %2 MB 之上最近的边界。";
-inline constexpr std::u16string_view LogStayed = u"日志文件现为 %1 MB，未能缩小到 %2 MB";
-inline constexpr std::u16string_view FileStayed = u"文件现为 %1 MB，未能缩小到 %2 MB";
+// The size the file reached (%1 in MB), then, when it stayed above the
+// target (%1 in MB), that it did, and why.
+inline constexpr std::u16string_view LogNowIs = u"日志文件现为 %1 MB";
+inline constexpr std::u16string_view FileNowIs = u"文件现为 %1 MB";
+inline constexpr std::u16string_view NotDownTo = u"，未能缩小到 %1 MB";
 // Joins what stayed and why into one sentence.
 inline constexpr std::u16string_view Because = u"：";
 inline constexpr std::u16string_view FullStop = u"。";
+// The one reason that follows the size alone: as small as it gets. %1: the target in MB.
+inline constexpr std::u16string_view BecauseVlfBoundary =
+    u"日志只能按整个虚拟日志文件（VLF）收缩，这是 %1 MB 之上最近的边界";
 inline constexpr std::u16string_view BecauseDataFile = u"文件中的数据占用着这些空间";
 // After the job the log has no backup chain (it never had one, or the job's
 // truncation broke it: log backups fail until a database backup), and the

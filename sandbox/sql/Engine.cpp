@@ -155,6 +155,7 @@ void Engine::releaseHeld() { ++releases_; }
 bool Engine::holdUntilReleased(ResultSink& sink)
 {
     const std::uint64_t start = releases_;
+    ++held_;
     while (releases_ == start) {
         if (!sink.pause(std::chrono::milliseconds(20)))
             return false;

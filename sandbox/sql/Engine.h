@@ -67,6 +67,9 @@ public:
     void clearFaults();
     // Lets every statement a Hold fault is holding run.
     void releaseHeld();
+    // How many statements a Hold fault has held so far: a test knows a
+    // statement is waiting without watching the clock.
+    std::uint64_t heldSoFar() const { return held_; }
 
     // The engine lays out the catalog's logs when it takes it (Catalog::prepare).
     Catalog catalog() const;                // a snapshot
@@ -92,6 +95,7 @@ private:
     std::u16string serverName_ = u"SANDBOX";
     std::vector<SessionState*> sessions_;  // logged in, for single-user databases
     std::atomic<std::uint64_t> releases_{0};  // releaseHeld() calls so far
+    std::atomic<std::uint64_t> held_{0};      // statements held so far
 };
 
 } // namespace sandbox

@@ -180,10 +180,21 @@ fi
 echo sandbox | bounded 120 "${chinese[@]}" wine "$cli" report 127.0.0.1,1533 --password-stdin 2>"$work/cli.log" |
     tr -d '\r' >"$work/cli.txt"
 rc=${PIPESTATUS[1]}
-if [ "$rc" -eq 0 ] && head -n1 "$work/cli.txt" | grep -q '^SERVER ' && grep -q '^127.0.0.1,1533  *GameDB ' "$work/cli.txt"; then
+if [ "$rc" -eq 0 ] && head -n1 "$work/cli.txt" | grep -q '^服务器 ' && grep -q '^127.0.0.1,1533  *GameDB ' "$work/cli.txt"; then
     ok "sqllogclean-cli.exe report --password-stdin: the table, exit code 0"
 else
     bad "sqllogclean-cli.exe report --password-stdin (exit code $rc)"; sed 's/^/  /' "$work/cli.log" "$work/cli.txt"
+fi
+# The job on the 2019 one's GameDB (the window's road below uses the 2000
+# one), without asking: the window's report in its words. One login and a
+# few statements: bounded as above.
+echo sandbox | bounded 120 "${chinese[@]}" wine "$cli" clean 127.0.0.1,1533 -d GameDB --yes --password-stdin \
+    2>"$work/cli.log" | tr -d '\r' >"$work/cli-clean.txt"
+rc=${PIPESTATUS[1]}
+if [ "$rc" -eq 0 ] && grep -qx '数据库清理成功!' "$work/cli-clean.txt" && grep -qx '日志文件现为 10 MB。' "$work/cli-clean.txt"; then
+    ok "sqllogclean-cli.exe clean --yes: GameDB cleaned, the window's report, exit code 0"
+else
+    bad "sqllogclean-cli.exe clean --yes (exit code $rc)"; sed 's/^/  /' "$work/cli.log" "$work/cli-clean.txt"
 fi
 
 # ---- the whole road by keyboard, every driver registered, as a user would

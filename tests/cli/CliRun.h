@@ -5,10 +5,13 @@
 #include "cli/Command.h"
 #include "cli/Console.h"
 
+#include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace testsupport {
@@ -20,11 +23,17 @@ struct FakeConsole {
     bool outIsTerminal = false;
     bool errIsTerminal = false;
     std::optional<std::string> typed;  // a line typed on the terminal
+    // The answer typed to a question on the controlling terminal; none: no terminal.
+    std::optional<std::string> answer;
+    // Run on a thread of its own while the program catches Ctrl+C, given
+    // what a Ctrl+C calls; joined before the program goes on.
+    std::function<void(std::function<void()> interrupt)> interrupter{};
 };
 
 struct CliRun {
     int code = -1;
     std::string out, err;
+    std::string asked;  // what was asked on the terminal
 };
 
 inline CliRun runCli(std::vector<std::string> args, const FakeConsole& fake = {})
@@ -43,8 +52,17 @@ inline CliRun runCli(std::vector<std::string> args, const FakeConsole& fake = {}
         return it == fake.environment.end() ? std::nullopt : std::optional(it->second);
     };
     c.readHiddenLine = [&fake] { return fake.typed; };
-    args.insert(args.begin(), "sqllogclean-cli");
     CliRun run;
+    c.askTerminal = [&fake, &run](const std::string& question) {
+        run.asked += question;
+        return fake.answer;
+    };
+    c.catchInterrupts = [&fake](std::function<void()> onInterrupt) -> std::shared_ptr<void> {
+        if (!fake.interrupter)
+            return nullptr;
+        return std::make_shared<std::jthread>(fake.interrupter, std::move(onInterrupt));
+    };
+    args.insert(args.begin(), "sqllogclean-cli");
     run.code = cli::run(args, c);
     run.out = out.str();
     run.err = err.str();

@@ -63,47 +63,71 @@ std::vector<std::string> linesOf(const std::string& text)
     return lines;
 }
 
-// The table's cell in `column` (by its title's position) of `line`.
-std::string cell(const std::string& header, const std::string& line, const std::string& column, std::size_t width)
+// A table line's cells: columns stand two blanks or more apart, and no cell
+// holds two blanks in a row.
+std::vector<std::string> cellsOf(const std::string& line)
 {
-    const std::size_t at = header.find(column);
-    return line.size() > at ? line.substr(at, width) : std::string();
+    std::vector<std::string> cells;
+    std::size_t at = line.find_first_not_of(' ');
+    while (at != std::string::npos) {
+        const std::size_t end = line.find("  ", at);
+        cells.push_back(line.substr(at, end == std::string::npos ? std::string::npos : end - at));
+        at = end == std::string::npos ? end : line.find_first_not_of(' ', end);
+    }
+    return cells;
 }
 
-TEST_F(Fleet, TheTableHasTheBiggestGainFirstAndSaysWhyServersFailed)
+TEST_F(Fleet, TheTableHasTheBiggestGainFirstInTheUsersWordsAndSaysWhyServersFailed)
 {
     const CliRun run = runCli(args({"--jobs", "3"}));
     EXPECT_EQ(run.code, cli::ExitFailed) << run.err;
     const std::vector<std::string> lines = linesOf(run.out);
     ASSERT_GT(lines.size(), 30u) << run.out;
-    const std::string& header = lines[0];
-    EXPECT_EQ(header.rfind("SERVER", 0), 0u) << header;
-    // FREES MB, right-aligned under its title, never grows down the table.
-    const std::size_t frees = header.find("FREES MB");
+    const std::vector<std::string> titles = cellsOf(lines[0]);
+    ASSERT_EQ(titles, (std::vector<std::string>{"服务器", "数据库", "状态", "恢复模式", "日志 MB", "已用", "VLF 数", "等待",
+                                                "最近日志备份", "清理后 MB", "可释放 MB", "原因"}));
+    const auto column = [&titles](const char* title) {
+        return static_cast<std::size_t>(std::find(titles.begin(), titles.end(), title) - titles.begin());
+    };
+    std::vector<std::vector<std::string>> rows;
+    for (std::size_t i = 1; i < lines.size() && cellsOf(lines[i]).size() == titles.size(); ++i)
+        rows.push_back(cellsOf(lines[i]));
+    EXPECT_EQ(rows.size(), 3u * 10) << run.out;
+    // What it frees never grows down the table; what cannot be read comes last.
     double previous = 1e18;
     std::size_t readable = 0;
-    for (std::size_t i = 1; i < lines.size() && lines[i].find("not reported") == std::string::npos; ++i) {
-        const std::string value = lines[i].substr(frees - 2, 10);
-        if (value.find('-') != std::string::npos)
+    for (const std::vector<std::string>& r : rows) {
+        if (r[column("可释放 MB")] == "-") {
+            previous = -1;
             continue;
-        EXPECT_LE(std::stod(value), previous) << lines[i];
-        previous = std::stod(value);
+        }
+        EXPECT_LE(std::stod(r[column("可释放 MB")]), previous) << r[1];
+        previous = std::stod(r[column("可释放 MB")]);
         ++readable;
     }
     EXPECT_EQ(readable, 3u * 9) << run.out;  // every ONLINE database of the three servers
-    const auto row = [&lines](const std::string& server, const std::string& database) {
-        const auto it = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) {
-            return l.rfind(server + " ", 0) == 0 && l.find(" " + database + " ") != std::string::npos;
-        });
-        return it == lines.end() ? std::string() : *it;
+    const auto row = [&rows](const std::string& server, const std::string& database) {
+        const auto it = std::find_if(rows.begin(), rows.end(),
+                                     [&](const std::vector<std::string>& r) { return r[0] == server && r[1] == database; });
+        return it == rows.end() ? std::vector<std::string>(12) : *it;
     };
-    const std::string boundary = row(servers_[2], "Boundary");
-    EXPECT_EQ(cell(header, boundary, "AFTER MB", 8), "    10.5") << boundary;
-    EXPECT_NE(boundary.find("first VLF boundary above 10 MB"), std::string::npos) << boundary;
-    EXPECT_NE(row(servers_[2], "Held").find("held: ACTIVE_TRANSACTION"), std::string::npos);
-    EXPECT_NE(row(servers_[1], "Away").find("not online"), std::string::npos);
-    EXPECT_NE(run.out.find(servers_[3] + ": not reported: Login failed for user 'sa'"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find(servers_[4] + ": not reported: "), std::string::npos) << run.out;
+    // The window's reasons, as its report words them.
+    const std::vector<std::string> boundary = row(servers_[2], "Boundary");
+    EXPECT_EQ(boundary[column("清理后 MB")], "10.5");
+    EXPECT_EQ(boundary[column("原因")], "日志只能按整个虚拟日志文件（VLF）收缩，这是 10 MB 之上最近的边界");
+    EXPECT_EQ(boundary[column("最近日志备份")], "2026-11-30 01:00");
+    EXPECT_EQ(row(servers_[2], "Held")[column("原因")], "有未结束的事务");
+    EXPECT_EQ(row(servers_[0], "Held")[column("原因")], "日志的活动部分位于文件末尾。请在下一个检查点之后再运行一次")
+        << "2000 cannot say what holds a log";
+    EXPECT_EQ(row(servers_[1], "Floor")[column("原因")],
+              "日志至少要保留两个虚拟日志文件（VLF），此日志的 VLF 每个 127.9 MB，本工具无法使其更小");
+    EXPECT_EQ(row(servers_[1], "Small")[column("原因")], "已在 10 MB 以内");
+    EXPECT_EQ(row(servers_[1], "AtEnd")[column("最近日志备份")], "无");
+    EXPECT_EQ(row(servers_[1], "Away")[column("原因")], "未联机");
+    EXPECT_NE(run.out.find("\n" + servers_[3] + "：未能读取：Login failed for user 'sa' 请检查 sa 的密码。\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("\n" + servers_[4] + "：未能读取："), std::string::npos) << run.out;
     EXPECT_NE(run.err.find("2 of 5 servers could not be reported on"), std::string::npos) << run.err;
 }
 

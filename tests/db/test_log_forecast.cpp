@@ -56,24 +56,24 @@ TEST(LogForecast, TheShrinkStopsWhereTheLayoutSays)
         bool held;
         std::int64_t otherFiles;
         std::int64_t size;
-        db::ForecastStop stop;
+        db::LogShortfall stop;
     };
     const Case cases[] = {
         {"everything but the log's end is freed, and the shrink stops at the boundary above 10 MB",
-         grown(50, 1), false, 0, Header + 4 * (2 * Mb + 512 * Kb), db::ForecastStop::VlfBoundary},
+         grown(50, 1), false, 0, Header + 4 * (2 * Mb + 512 * Kb), db::LogShortfall::VlfBoundary},
         {"held, the log not yet truncated stays at the end", grown(50, 1), true, 0, Header + 4 * (2 * Mb + 512 * Kb) + 64 * Mb,
-         db::ForecastStop::InUse},
+         db::LogShortfall::ActiveAtEnd},
         {"the log ends in the last VLF", grown(50, 7), false, 0, Header + 4 * (2 * Mb + 512 * Kb) + 64 * Mb,
-         db::ForecastStop::InUse},
+         db::LogShortfall::ActiveAtEnd},
         {"a boundary on the target itself reaches it",
          {{Target / 2 - Header, false, 0}, {Target / 2, true, 41}, {Target, false, 0}, {Target, false, 0}}, false, 0,
-         Target, db::ForecastStop::Reached},
+         Target, db::LogShortfall::None},
         {"a log of two VLFs keeps them", {{128 * Mb, true, 41}, {128 * Mb, false, 0}}, false, 0, Header + 256 * Mb,
-         db::ForecastStop::TwoVlfFloor},
+         db::LogShortfall::TwoVlfFloor},
         {"the log's other files take the whole target: down to two VLFs", grown(50, 0), false, 10 * Mb,
-         Header + 5 * Mb, db::ForecastStop::TwoVlfFloor},
+         Header + 5 * Mb, db::LogShortfall::TwoVlfFloor},
         {"already below the target", {{Mb, true, 41}, {Mb, false, 0}, {Mb, false, 0}}, false, 0, Header + 3 * Mb,
-         db::ForecastStop::Reached},
+         db::LogShortfall::None},
     };
     for (const Case& c : cases) {
         const std::vector<db::LoggedVlf> log = laidOut(c.vlfs);
@@ -92,9 +92,18 @@ TEST(LogForecast, TheLogsOtherFilesCountTowardsTheFloorAndTheEnd)
     log.push_back({db::VirtualLogFile{3, Header, 8 * Mb, true}, 42});
     const db::ShrinkForecast f = db::forecastShrink(db::afterTruncation(log, false), 2, Header + 32 * Mb, 8 * Mb, Target);
     EXPECT_EQ(f.sizeBytes, Header + 16 * Mb);
-    EXPECT_EQ(f.stop, db::ForecastStop::VlfBoundary);
+    EXPECT_EQ(f.stop, db::LogShortfall::VlfBoundary);
     const std::vector<db::VirtualLogFile> held = db::afterTruncation(log, true);
     EXPECT_TRUE(held[0].active && held[1].active && held[2].active);
+
+    // Down to two VLFs, one in each file: the floor names both, in the log's order.
+    std::vector<db::LoggedVlf> two{{db::VirtualLogFile{3, Header, 12 * Mb, true}, 42}};
+    for (const db::LoggedVlf& v : laidOut({{4 * Mb, false, 0}, {4 * Mb, false, 0}}))
+        two.push_back(v);
+    const db::ShrinkForecast floor = db::forecastShrink(db::afterTruncation(two, false), 2, Header + 8 * Mb, 12 * Mb, Target);
+    EXPECT_EQ(floor.sizeBytes, Header + 4 * Mb);
+    EXPECT_EQ(floor.stop, db::LogShortfall::TwoVlfFloor);
+    EXPECT_EQ(floor.floorVlfBytes, (std::vector<std::int64_t>{12 * Mb, 4 * Mb}));
 }
 
 } // namespace

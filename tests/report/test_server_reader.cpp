@@ -54,7 +54,7 @@ TEST(ServerReader, ReadsWhatEachGenerationHas)
         EXPECT_EQ(b.logFiles[0].sizeBytes, (1344 + 8192 + 8192) * Page) << on;
         EXPECT_EQ(b.vlfs, g >= Generation::Sql2022 ? 6 : 12) << on;
         EXPECT_EQ(b.logFiles[0].after.sizeBytes, 1344 * Page) << on;
-        EXPECT_EQ(b.reason(), report::Reason::VlfBoundary) << on;
+        EXPECT_EQ(b.reason(), db::Shortfall::VlfBoundary) << on;
         EXPECT_TRUE(b.logChain.value_or(false)) << on;
         ASSERT_TRUE(b.lastLogBackup) << on;
         EXPECT_EQ(b.lastLogBackup->day, 30) << on;
@@ -70,13 +70,13 @@ TEST(ServerReader, ReadsWhatEachGenerationHas)
         EXPECT_GT(b.space->usedPercent, 0) << on;
 
         EXPECT_FALSE(named(r, u"Floor").logChain.value_or(true)) << on;
-        EXPECT_EQ(named(r, u"Floor").reason(), report::Reason::TwoVlfFloor) << on;
-        EXPECT_EQ(named(r, u"AtEnd").reason(), report::Reason::ActiveAtEnd) << on;
-        EXPECT_EQ(named(r, u"Small").reason(), report::Reason::None) << on;
+        EXPECT_EQ(named(r, u"Floor").reason(), db::Shortfall::TwoVlfFloor) << on;
+        EXPECT_EQ(named(r, u"AtEnd").reason(), db::Shortfall::ActiveAtEnd) << on;
+        EXPECT_EQ(named(r, u"Small").reason(), db::Shortfall::None) << on;
         EXPECT_EQ(named(r, u"Small").bytesFreed(), 0) << on;
         // 2000 cannot say what holds a log.
         EXPECT_EQ(named(r, u"Held").reason(),
-                  g >= Generation::Sql2005 ? report::Reason::Held : report::Reason::ActiveAtEnd)
+                  g >= Generation::Sql2005 ? db::Shortfall::Held : db::Shortfall::ActiveAtEnd)
             << on;
         const report::DatabaseReport& away = named(r, u"Away");
         EXPECT_EQ(away.state, u"OFFLINE") << on;
