@@ -2,7 +2,6 @@
 
 #include "cli/TextTable.h"
 #include "cli/Texts.h"
-#include "db/SqlText.h"
 #include "db/Text.h"
 #include "db/texts/Report.h"
 
@@ -10,14 +9,8 @@ namespace cli {
 
 namespace {
 
-std::string utf8(std::u16string_view text) { return db::toUtf8(text); }
-
-std::string filled(std::u16string_view pattern, std::initializer_list<std::u16string_view> values)
-{
-    return utf8(db::texts::fill(pattern, values));
-}
-
-std::u16string target() { return db::asciiToUtf16(std::to_string(db::sql::ShrinkTargetMb)); }
+using text::filled;
+using text::utf8;
 
 std::string note(const DatabaseClean& d)
 {
@@ -71,7 +64,7 @@ std::string planText(const std::vector<ServerClean>& servers)
         for (const DatabaseClean& d : s.databases)
             addRows(table, s, d);
     }
-    return filled(text::PlanHeadline, {target()}) + "\n" + table.render([](const std::string& t) { return t; }) +
+    return filled(text::PlanHeadline, {text::targetMb()}) + "\n" + table.render([](const std::string& t) { return t; }) +
            failures + utf8(text::Question);
 }
 

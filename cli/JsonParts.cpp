@@ -41,7 +41,7 @@ Json envelope(const char* format, int version, const std::string& tool)
     return {{"format", format},
             {"version", version},
             {"tool", tool},
-            {"target_bytes", std::int64_t{db::sql::ShrinkTargetMb} * 1024 * 1024}};
+            {"target_bytes", db::sql::ShrinkTargetBytes}};
 }
 
 Json serverFields(std::u16string_view server, std::u16string_view address,

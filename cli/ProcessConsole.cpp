@@ -38,15 +38,14 @@ bool showsColour(FILE* stream)
     return GetConsoleMode(handle, &mode) && SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
 }
 
-// Read as UTF-16 from the console itself, so that any character typed
-// arrives whatever the console's code page.
-std::optional<std::string> readHiddenLine()
+// One line read as UTF-16 from a console in the given mode, so that any
+// character typed arrives whatever the console's code page; none when the
+// input ended before anything was typed.
+std::optional<std::string> readConsoleLine(HANDLE input, DWORD mode)
 {
-    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    DWORD mode = 0;
-    if (!GetConsoleMode(input, &mode))
-        return std::nullopt;
-    SetConsoleMode(input, (mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) | ENABLE_LINE_INPUT);
+    DWORD saved = 0;
+    GetConsoleMode(input, &saved);
+    SetConsoleMode(input, mode);
     std::u16string line;
     bool ended = false;
     for (;;) {
@@ -61,10 +60,19 @@ std::optional<std::string> readHiddenLine()
         if (c != L'\r')
             line += static_cast<char16_t>(c);
     }
-    SetConsoleMode(input, mode);
+    SetConsoleMode(input, saved);
     if (ended)
         return std::nullopt;
     return db::toUtf8(line);
+}
+
+std::optional<std::string> readHiddenLine()
+{
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(input, &mode))
+        return std::nullopt;
+    return readConsoleLine(input, (mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) | ENABLE_LINE_INPUT);
 }
 
 class Handle {
@@ -104,18 +112,9 @@ std::optional<std::string> askTerminal(const std::string& question)
     WriteConsoleW(out.get(), asked.data(), static_cast<DWORD>(asked.size()), &written, nullptr);
     DWORD mode = 0;
     GetConsoleMode(in.get(), &mode);
-    SetConsoleMode(in.get(), mode | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT);
-    std::u16string line;
-    for (;;) {
-        wchar_t c = 0;
-        DWORD read = 0;
-        if (!ReadConsoleW(in.get(), &c, 1, &read, nullptr) || read == 0 || c == L'\n')
-            break;
-        if (c != L'\r')
-            line += static_cast<char16_t>(c);
-    }
-    SetConsoleMode(in.get(), mode);
-    return db::toUtf8(line);
+    // An input that ended is an empty answer: no.
+    return readConsoleLine(in.get(), mode | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT)
+        .value_or(std::string());
 }
 
 #else

@@ -3,7 +3,6 @@
 #include "cli/TextTable.h"
 #include "cli/Texts.h"
 #include "db/FixedValues.h"
-#include "db/SqlText.h"
 #include "db/Text.h"
 #include "db/texts/Report.h"
 
@@ -17,21 +16,11 @@ namespace {
 using report::DatabaseReport;
 using report::ServerReport;
 
-std::string utf8(std::u16string_view text) { return db::toUtf8(text); }
-
-std::string filled(std::u16string_view pattern, std::initializer_list<std::u16string_view> values)
-{
-    return utf8(db::texts::fill(pattern, values));
-}
+using text::filled;
+using text::utf8;
 
 // Sizes are whole pages; shown as the window shows them.
 std::string megabytes(std::int64_t bytes) { return utf8(db::texts::megabytes(bytes / db::fixed::PageBytes)); }
-
-const std::u16string& target()
-{
-    static const std::u16string mb = db::asciiToUtf16(std::to_string(db::sql::ShrinkTargetMb));
-    return mb;
-}
 
 std::string twoDigits(int n)
 {
@@ -105,7 +94,7 @@ std::string reasonText(const DatabaseReport& d)
         return utf8(db::sameAscii(d.state, u"ONLINE") ? text::NoLogFile : text::NotOnline);
     const db::Shortfall why = d.reason();
     if (why == db::Shortfall::None)
-        return filled(d.bytesFreed() > 0 ? text::ReachesTarget : text::WithinTarget, {target()});
+        return filled(d.bytesFreed() > 0 ? text::ReachesTarget : text::WithinTarget, {text::targetMb()});
     const report::LogFileReport* file = d.furthestAbove();
     std::vector<std::int64_t> floorPages;
     for (const std::int64_t bytes : file->after.floorVlfBytes)

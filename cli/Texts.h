@@ -5,6 +5,8 @@
 // does; what a Ctrl+C does is said here, to the user at the terminal.
 #pragma once
 
+#include <initializer_list>
+#include <string>
 #include <string_view>
 
 namespace cli::text {
@@ -69,5 +71,12 @@ inline constexpr std::u16string_view NotRun = u"已取消，其余 %1 项未运�
 inline constexpr std::u16string_view Cancelling = u"正在取消…取消后恢复原来的恢复模式，然后结束。";
 inline constexpr std::u16string_view StillCancelling = u"仍在取消，等待服务器结束当前语句；再按 Ctrl+C 也不会中止。";
 inline constexpr std::u16string_view StillPuttingBack = u"再按 Ctrl+C 也不会中止恢复。";
+
+// The texts as the terminal and the streams take them: UTF-8, %1, %2...
+// filled in.
+std::string utf8(std::u16string_view text);
+std::string filled(std::u16string_view pattern, std::initializer_list<std::u16string_view> values);
+// The shrink's target in MB, as the texts' %1 takes it.
+std::u16string targetMb();
 
 } // namespace cli::text

@@ -5,12 +5,14 @@
 
 #include "db/ServerGeneration.h"
 
+#include <cstdint>
 #include <string>
 
 namespace db::sql {
 
 // The shrink's target, in megabytes (the unit of DBCC SHRINKFILE).
 inline constexpr int ShrinkTargetMb = 10;
+inline constexpr std::int64_t ShrinkTargetBytes = std::int64_t{ShrinkTargetMb} * 1024 * 1024;
 
 // A name with trailing blanks dropped (SQL Server ignores them in comparisons;
 // names from sysfiles come blank-padded).

@@ -17,8 +17,6 @@ namespace report {
 
 namespace {
 
-constexpr std::int64_t TargetBytes = std::int64_t{db::sql::ShrinkTargetMb} * 1024 * 1024;
-
 // A query's rows, read through one dataset.
 class Rows {
 public:
@@ -136,7 +134,7 @@ void readLogFiles(db::TADOConnection& connection, DatabaseReport& d)
             ++f.vlfs;
             f.inUseBytes += v.vlf.active ? v.vlf.size : 0;
         }
-        f.after = db::forecastShrink(truncated, f.fileId, f.sizeBytes, others, TargetBytes);
+        f.after = db::forecastShrink(truncated, f.fileId, f.sizeBytes, others, db::sql::ShrinkTargetBytes);
     }
 }
 
